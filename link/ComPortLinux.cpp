@@ -1,0 +1,342 @@
+// The Linux backend of the serial port: a tty device opened by path, non-blocking,
+// with every wait done by poll() against a steady_clock deadline.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+#include "ComPort.h"
+#include "LineSettingsLinux.h"
+#include "UniqueFd.h"
+
+namespace kordel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A device without modem lines (a pseudo-terminal, some adapters) answers modem ioctls
+// with one of these; it simply has no lines.
+bool NoModemLines(int err) {
+    return err == ENOTTY || err == EINVAL;
+}
+
+// Milliseconds left until `deadline` as a poll() timeout; -1 waits without limit.
+int PollTimeout(const std::optional<Clock::time_point>& deadline) {
+    if (!deadline) return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+std::optional<Clock::time_point> DeadlineAfter(std::uint64_t ms) {
+    return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+// poll() on one descriptor, restarted after signals with the time that is left.
+// Returns the revents (0 on time-out) or -errno.
+int PollOne(int fd, short events, const std::optional<Clock::time_point>& deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        int n = ::poll(&p, 1, PollTimeout(deadline));
+        if (n > 0) return p.revents;
+        if (n == 0) {
+            if (!deadline || Clock::now() >= *deadline) return 0;
+            continue;  // woke a little early: the deadline rules
+        }
+        if (errno != EINTR) return -errno;
+    }
+}
+
+TComEvents CounterEvents(const serial_icounter_struct& a, const serial_icounter_struct& b) {
+    TComEvents e = 0;
+    if (a.cts != b.cts) e |= evCTS;
+    if (a.dsr != b.dsr) e |= evDSR;
+    if (a.rng != b.rng) e |= evRing;
+    if (a.dcd != b.dcd) e |= evRLSD;
+    if (a.brk != b.brk) e |= evBreak;
+    if (a.frame != b.frame || a.overrun != b.overrun || a.parity != b.parity ||
+        a.buf_overrun != b.buf_overrun) {
+        e |= evError;
+    }
+    return e;
+}
+
+class TComPortLinux final : public TComPort {
+  public:
+    ~TComPortLinux() override {
+        try {
+            Close();
+        } catch (...) {
+            // A port being destroyed has nobody left to tell; it still must not leave
+            // its watcher running or its device open.
+            StopWatcher();
+        }
+        PlatformClose();
+    }
+
+  protected:
+    int PlatformOpen(const std::string& name) override {
+        UniqueFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd) return errno;
+        if (!::isatty(fd.get())) return ENOTTY;
+        // TIOCEXCL keeps other users' opens out; the advisory lock also stops a second
+        // instance running as root, which TIOCEXCL lets through.
+        if (::ioctl(fd.get(), TIOCEXCL) != 0) return errno;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            int err = errno == EWOULDBLOCK ? EBUSY : errno;
+            ::ioctl(fd.get(), TIOCNXCL);
+            return err;
+        }
+        UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!wake) {
+            int err = errno;
+            ::ioctl(fd.get(), TIOCNXCL);
+            return err;
+        }
+        fd_ = std::move(fd);
+        wake_ = std::move(wake);
+        RequestLowLatency();
+        return 0;
+    }
+
+    int PlatformClose() override {
+        if (!fd_) return 0;
+        if (savedSerial_) {
+            ::ioctl(fd_.get(), TIOCSSERIAL, &*savedSerial_);
+            savedSerial_.reset();
+        }
+        ::ioctl(fd_.get(), TIOCNXCL);
+        fd_.reset();
+        wake_.reset();
+        return 0;
+    }
+
+    // The Linux tty layer sizes its queues itself; there is nothing to set.
+    int PlatformSetupQueues(std::uint32_t, std::uint32_t) override { return 0; }
+
+    int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actualBaud) override {
+        if (int err = linux_tty::ApplyLineSettings(fd_.get(), s, actualBaud)) return err;
+        return ApplyControlLines(s);
+    }
+
+    // Time-outs are kept and applied by every read and write.
+    int PlatformApplyTimeouts(const TComTimeouts& t) override {
+        readInterval_ = t.ReadInterval();
+        readMultiplier_ = t.ReadTotalMultiplier();
+        readConstant_ = t.ReadTotalConstant();
+        writeMultiplier_ = t.WriteTotalMultiplier();
+        writeConstant_ = t.WriteTotalConstant();
+        return 0;
+    }
+
+    TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
+        TIoResult r;
+        if (count <= 0) return r;
+        // Interval MAXDWORD with both totals 0: take what is there and return at once.
+        // Interval and multiplier MAXDWORD with a constant: wait that long for the first
+        // byte, then take what is there. Otherwise the usual total and interval limits.
+        const bool returnAtOnce =
+            readInterval_ == MAXDWORD && readMultiplier_ == 0 && readConstant_ == 0;
+        const bool firstByteRule =
+            readInterval_ == MAXDWORD && readMultiplier_ == MAXDWORD && readConstant_ < MAXDWORD;
+        std::optional<Clock::time_point> deadline;
+        if (returnAtOnce) {
+            deadline = Clock::now();
+        } else if (firstByteRule) {
+            deadline = DeadlineAfter(readConstant_);
+        } else if (readMultiplier_ != 0 || readConstant_ != 0) {
+            deadline = DeadlineAfter(std::uint64_t{readMultiplier_} * count + readConstant_);
+        }
+        while (r.bytes < count) {
+            if (r.bytes > 0) {
+                if (returnAtOnce || firstByteRule) deadline = Clock::now();
+                if (readInterval_ != 0 && readInterval_ != MAXDWORD) {
+                    auto gap = DeadlineAfter(readInterval_);
+                    if (!deadline || *gap < *deadline) deadline = gap;
+                }
+            }
+            int got = ReadSome(buf + r.bytes, count - r.bytes, deadline, r.error);
+            if (r.error != 0 || got == 0) break;
+            r.bytes += got;
+        }
+        return r;
+    }
+
+    TIoResult PlatformWrite(const std::uint8_t* buf, std::int32_t count) override {
+        TIoResult r;
+        std::optional<Clock::time_point> deadline;
+        if (writeMultiplier_ != 0 || writeConstant_ != 0) {
+            deadline = DeadlineAfter(std::uint64_t{writeMultiplier_} * count + writeConstant_);
+        }
+        while (r.bytes < count) {
+            ssize_t n = ::write(fd_.get(), buf + r.bytes, static_cast<size_t>(count - r.bytes));
+            if (n > 0) {
+                r.bytes += static_cast<std::int32_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) {
+                r.error = errno;
+                break;
+            }
+            int ev = PollOne(fd_.get(), POLLOUT, deadline);
+            if (ev < 0) {
+                r.error = -ev;
+                break;
+            }
+            if (ev == 0) break;  // time limit reached: the bytes so far count
+            if (ev & (POLLHUP | POLLERR | POLLNVAL)) {
+                r.error = (ev & POLLNVAL) ? EBADF : EIO;
+                break;
+            }
+        }
+        return r;
+    }
+
+    // Linux counts line errors instead of latching them, so only the queue count is read.
+    int PlatformClearErrors(std::uint32_t& inQueue) override {
+        int n = 0;
+        if (::ioctl(fd_.get(), FIONREAD, &n) != 0) return errno;
+        inQueue = static_cast<std::uint32_t>(n);
+        return 0;
+    }
+
+    // Every read and write here completes before it returns, so aborting has nothing to do.
+    int PlatformPurge(bool /*abortIo*/, bool rxClear, bool txClear) override {
+        int which = rxClear && txClear ? TCIOFLUSH : rxClear ? TCIFLUSH : txClear ? TCOFLUSH : -1;
+        if (which >= 0 && ::tcflush(fd_.get(), which) != 0) return errno;
+        return 0;
+    }
+
+    int PlatformSetBreak(bool on) override {
+        if (::ioctl(fd_.get(), on ? TIOCSBRK : TIOCCBRK) != 0) return errno;
+        return 0;
+    }
+
+    int PlatformModemStatus(std::uint32_t& lines) override {
+        int bits = 0;
+        lines = 0;
+        if (::ioctl(fd_.get(), TIOCMGET, &bits) != 0) return NoModemLines(errno) ? 0 : errno;
+        if (bits & TIOCM_CTS) lines |= mlCTS;
+        if (bits & TIOCM_DSR) lines |= mlDSR;
+        if (bits & TIOCM_RNG) lines |= mlRing;
+        if (bits & TIOCM_CD) lines |= mlRLSD;
+        return 0;
+    }
+
+    void PlatformBeginWatch(TComEvents) override {
+        counters_.reset();
+        serial_icounter_struct c{};
+        if (::ioctl(fd_.get(), TIOCGICOUNT, &c) == 0) counters_ = c;
+    }
+
+    // The driver's counters are sampled every 50 ms; a device without them (a
+    // pseudo-terminal) has nothing to watch, and the wait only ends for stopping.
+    TComEvents PlatformWaitEvents() override {
+        const auto period = counters_ ? std::optional(DeadlineAfter(50)) : std::nullopt;
+        int ev = PollOne(wake_.get(), POLLIN, period);
+        if (ev != 0) return 0;
+        serial_icounter_struct now{};
+        if (::ioctl(fd_.get(), TIOCGICOUNT, &now) != 0) return 0;
+        TComEvents events = CounterEvents(*counters_, now);
+        counters_ = now;
+        return events;
+    }
+
+    void PlatformWakeWatch() override {
+        std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+    }
+
+    void PlatformEndWatch() override {
+        std::uint64_t drained = 0;
+        [[maybe_unused]] auto n = ::read(wake_.get(), &drained, sizeof drained);
+        ::tcflush(fd_.get(), TCIOFLUSH);
+    }
+
+  private:
+    // One read() of what is waiting, after polling up to `deadline` for it.
+    // Returns the bytes read; 0 on time-out or failure (then `error` is set).
+    int ReadSome(std::uint8_t* buf, std::int32_t count,
+                 const std::optional<Clock::time_point>& deadline, int& error) {
+        for (;;) {
+            int ev = PollOne(fd_.get(), POLLIN, deadline);
+            if (ev < 0) {
+                error = -ev;
+                return 0;
+            }
+            if (ev == 0) return 0;
+            if (ev & POLLNVAL) {
+                error = EBADF;
+                return 0;
+            }
+            ssize_t n = ::read(fd_.get(), buf, static_cast<size_t>(count));
+            if (n > 0) return static_cast<int>(n);
+            if (n == 0) {
+                // Readable with nothing to read: the other end hung up.
+                error = EIO;
+                return 0;
+            }
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                if (ev & (POLLHUP | POLLERR)) {
+                    error = EIO;
+                    return 0;
+                }
+                continue;
+            }
+            error = errno;
+            return 0;
+        }
+    }
+
+    int ApplyControlLines(const TLineSettings& s) {
+        int set = 0;
+        int clear = 0;
+        (s.controlDTR == TDTRFlowControl::dtrDisable ? clear : set) |= TIOCM_DTR;
+        (s.controlRTS == TRTSFlowControl::rtsDisable ? clear : set) |= TIOCM_RTS;
+        if (s.controlRTS == TRTSFlowControl::rtsHandshake) set &= ~TIOCM_RTS;
+        for (auto [request, bits] : {std::pair{TIOCMBIC, clear}, std::pair{TIOCMBIS, set}}) {
+            if (bits != 0 && ::ioctl(fd_.get(), request, &bits) != 0 && !NoModemLines(errno)) {
+                return errno;
+            }
+        }
+        return 0;
+    }
+
+    // USB adapters otherwise hold every reply back for their latency timer (16 ms).
+    void RequestLowLatency() {
+        serial_struct ss{};
+        if (::ioctl(fd_.get(), TIOCGSERIAL, &ss) != 0) return;
+        if (ss.flags & ASYNC_LOW_LATENCY) return;
+        serial_struct low = ss;
+        low.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(fd_.get(), TIOCSSERIAL, &low) == 0) savedSerial_ = ss;
+    }
+
+    UniqueFd fd_;
+    UniqueFd wake_;
+    std::optional<serial_struct> savedSerial_;
+    std::optional<serial_icounter_struct> counters_;
+    std::uint32_t readInterval_ = MAXDWORD;
+    std::uint32_t readMultiplier_ = 0;
+    std::uint32_t readConstant_ = 0;
+    std::uint32_t writeMultiplier_ = 100;
+    std::uint32_t writeConstant_ = 1000;
+};
+
+}  // namespace
+
+std::unique_ptr<TComPort> TComPort::Create() {
+    return std::make_unique<TComPortLinux>();
+}
+
+}  // namespace kordel
