@@ -1,18 +1,10 @@
 #include "ComIo.h"
 
-#include <chrono>
+#include "Pause.h"
+
 #include <cstdio>
-#include <thread>
 
 namespace kordel {
-
-namespace {
-
-void PauseMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-}  // namespace
 
 TComIo::TComIo() : cPort(TComPort::Create()) {
     cPort->OnAfterOpen = [this](TComPort& port) { cPortAfterOpen(port); };

@@ -53,6 +53,23 @@ void AddUsbDetails(const fs::path& deviceDir, TPortInfo& info) {
     }
 }
 
+
+// The driver that stands for the port: the serial core's own "port" and "ctrl" devices
+// (newer kernels) sit between the tty and the driver that found the hardware.
+std::string DriverName(const fs::path& deviceDir) {
+    std::error_code ec;
+    fs::path dir = fs::canonical(deviceDir, ec);
+    for (int level = 0; level < 4 && !ec && !dir.empty(); ++level) {
+        const fs::path driver = fs::read_symlink(dir / "driver", ec);
+        if (!ec && driver.string().find("/serial-base/") == std::string::npos) {
+            return driver.filename().string();
+        }
+        ec.clear();
+        dir = dir.parent_path();
+    }
+    return {};
+}
+
 }  // namespace
 
 std::optional<std::vector<TPortInfo>> PlatformPortInfos(const TPortListSource& source) {
@@ -66,8 +83,12 @@ std::optional<std::vector<TPortInfo>> PlatformPortInfos(const TPortListSource& s
         TPortInfo info;
         const std::string name = entry.path().filename().string();
         info.Name = (fs::path(source.devDir) / name).string();
-        info.Driver = fs::read_symlink(device / "driver", ec).filename().string();
-        if (info.Driver == "serial8250") {
+        info.Driver = DriverName(device);
+        // Serial-core ports tell their UART type; 0 means no UART was found there.
+        const fs::path type = entry.path() / "type";
+        if (fs::exists(type, ec)) {
+            if (ReadAttribute(type) == "0") continue;
+        } else if (info.Driver == "serial8250") {
             const auto& present = source.uartPresent ? source.uartPresent : UartPresent;
             if (!present(info.Name)) continue;
         }

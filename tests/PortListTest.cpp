@@ -127,6 +127,19 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
     AddTty("ttyACM2", "cdc_acm", root / "devices/usb1/1-3/1-3:1.0");
     AddTty("ttyS0", "serial8250", root / "devices/platform/serial8250/ttyS0");
     AddTty("ttyS1", "serial8250", root / "devices/platform/serial8250/ttyS1");
+    // Newer kernels: the serial core's port device, its UART type beside the tty.
+    const fs::path pnp = root / "devices/pnp0/00:00";
+    AddTty("ttyS4", "serial", pnp);
+    fs::rename(pnp / "driver", pnp / "driver.real");
+    fs::create_directories(pnp / "00:00:0/00:00:0.0");
+    fs::create_directories(root / "bus/serial-base/drivers/port");
+    fs::create_directory_symlink(root / "bus/serial-base/drivers/port", pnp / "00:00:0/00:00:0.0/driver");
+    fs::create_directory_symlink(root / "bus/drivers/serial", pnp / "driver");
+    fs::remove(root / "class/tty/ttyS4/device");
+    fs::create_directory_symlink(pnp / "00:00:0/00:00:0.0", root / "class/tty/ttyS4/device");
+    Write(root / "class/tty/ttyS4/type", "4");
+    AddTty("ttyS5", "port", root / "devices/pnp0/00:01");
+    Write(root / "class/tty/ttyS5/type", "0");
     fs::create_directories(root / "class/tty/tty0");  // virtual console: no device
     fs::create_directories(root / "class/tty/ptmx");
 
@@ -135,7 +148,7 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
     std::vector<std::string> names;
     for (const auto& i : *infos) names.push_back(i.Name);
     EXPECT_EQ(names, (std::vector<std::string>{"/dev/ttyACM10", "/dev/ttyACM2", "/dev/ttyS0",
-                                               "/dev/ttyUSB0"}))
+                                               "/dev/ttyS4", "/dev/ttyUSB0"}))
         << "alphabetical before the natural sort";
     const auto& ftdi = infos->back();
     EXPECT_EQ(ftdi.UsbVendorId, "0403");
@@ -143,11 +156,12 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
     EXPECT_EQ(ftdi.Driver, "ftdi_sio");
     EXPECT_EQ(ftdi.Description(), "[0403:6001] Acme USB Serial S/N A1B2C3");
     EXPECT_EQ((*infos)[2].Description(), "(serial8250)");
+    EXPECT_EQ((*infos)[3].Driver, "serial") << "past the serial core's own port device";
 
     TPortSelector selector;
     RefreshPortList(selector, "/dev/TTYACM10", source);
     EXPECT_EQ(selector.Items, (std::vector<std::string>{"/dev/ttyACM2", "/dev/ttyACM10",
-                                                        "/dev/ttyS0", "/dev/ttyUSB0"}));
+                                                        "/dev/ttyS0", "/dev/ttyS4", "/dev/ttyUSB0"}));
     EXPECT_EQ(selector.Text(), "/dev/ttyACM10");
 }
 

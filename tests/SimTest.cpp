@@ -23,7 +23,7 @@ Bytes Frame(std::uint8_t seq, std::uint8_t cmd, const Bytes& payload) {
                static_cast<std::uint8_t>(payload.size() >> 8),
                cmd,
                0x0E};
-    f.insert(f.end(), payload.begin(), payload.end());
+    for (auto b : payload) f.push_back(b);
     std::uint8_t x = 0;
     for (auto b : f) x ^= b;
     f.push_back(x);

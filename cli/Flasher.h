@@ -1,0 +1,31 @@
+// Runs the updates of kordel-flash: one link object and one thread per port.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "Reporter.h"
+#include "Update.h"
+
+namespace kordel::cli {
+
+struct FlashPlan {
+    std::vector<std::string> ports;
+    int repeat = 1;
+    bool trace = false;
+    std::span<const std::uint8_t> image;
+    TBiosInfo info;
+};
+
+enum class Outcome { Ok, Failed, Cancelled };
+
+// Flashes every port of the plan in parallel, `repeat` times each on the same link
+// object; a port stops at its first failure. `cancel` ends every update before its
+// next block, with the port closed.
+Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const std::atomic<bool>& cancel);
+
+// A line on the likely cause of a port failure, or empty.
+std::string HintFor(const EComPort& e);
+
+}  // namespace kordel::cli

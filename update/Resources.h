@@ -1,0 +1,36 @@
+// Named binary resources carried inside the running executable, viewed in place.
+// The build links each resource into the program as data and registers it under its
+// name and type before main() runs.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace kordel {
+
+class EResNotFound : public std::runtime_error {
+public:
+    EResNotFound(std::string_view name, std::string_view type);
+};
+
+// Registers a resource; a later registration under the same name and type wins.
+void RegisterResource(std::string_view name, std::string_view type,
+                      std::span<const std::uint8_t> bytes);
+
+void UnregisterResource(std::string_view name, std::string_view type);
+
+// The resource's bytes, in place; raises EResNotFound when there is none.
+std::span<const std::uint8_t> FindResource(std::string_view name, std::string_view type);
+
+// Registers a resource from a static initializer.
+struct TResourceRegistration {
+    TResourceRegistration(std::string_view name, std::string_view type,
+                          const std::uint8_t* begin, const std::uint8_t* end) {
+        RegisterResource(name, type, {begin, end});
+    }
+};
+
+}  // namespace kordel

@@ -1,0 +1,131 @@
+#include "Update.h"
+
+#include "Pause.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace kordel {
+
+namespace {
+
+constexpr std::int32_t ShortReplyTimeoutMs = 200;
+constexpr std::int32_t FlashWriteTimeoutMs = 500;
+constexpr const char* CrLf = "\r\n";
+
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutLe32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void Step(const TUpdateInput& in, TUpdateStep step) {
+    if (in.progress) in.progress->StepStarted(step);
+}
+
+void Identify(TComIo& io, TBootInfo& bootInfo) {
+    io.NewOut(CmdIdentify);
+    if (io.ComAction(ShortReplyTimeoutMs) != 0) throw EUpdateFailed("Kordel not found!");
+    const std::size_t n = std::min<std::size_t>(io.InMsg.Count, bootInfo.Raw.size());
+    std::memcpy(bootInfo.Raw.data(), io.InMsg.Data.data(), n);
+    // A reply too short to hold the code does not identify a module, whatever an earlier
+    // update left in the record.
+    if (n < 12 || bootInfo.BiosCode() != KordelBiosCode) throw EUpdateFailed("No Kordel connected!");
+}
+
+std::array<std::uint8_t, 12> ReadCpuId(TComIo& io) {
+    io.NewOut(CmdCpuId);
+    std::int32_t result = io.ComAction(ShortReplyTimeoutMs);
+    // Fewer than 12 bytes would leave part of the ID to an older reply's bytes.
+    if (result == 0 && io.InMsg.Count < 12) result = LinkCorrupted;
+    if (result != 0) {
+        throw EUpdateFailed(std::string("Error Reading CPU-ID") + CrLf + TComIo::ErrToStr(result));
+    }
+    std::array<std::uint8_t, 12> id;
+    std::memcpy(id.data(), io.InMsg.Data.data(), id.size());
+    return id;
+}
+
+void WriteBlock(TComIo& io, std::span<const std::uint8_t> image, std::uint32_t offset,
+                std::uint16_t cryptWord) {
+    // The last block may reach past the image: those bytes go out as erased flash.
+    std::array<std::uint8_t, BlockSize> block;
+    block.fill(ErasedFlash);
+    if (offset < image.size()) {
+        const std::size_t n = std::min<std::size_t>(BlockSize, image.size() - offset);
+        std::memcpy(block.data(), image.data() + offset, n);
+    }
+    io.NewOut(CmdFlashWrite);
+    io.AddOut(TWidth::TLONG, FlashBaseAddress + offset);
+    io.AddOut(TWidth::TWORD, cryptWord);
+    io.AddData(block.data(), BlockSize);
+    const std::int32_t result = io.ComAction(FlashWriteTimeoutMs);
+    if (result != 0) {
+        throw EUpdateFailed(std::string("Error writing Flash") + CrLf + TComIo::ErrToStr(result));
+    }
+}
+
+}  // namespace
+
+std::uint32_t Crc32(const std::uint8_t* data, std::uint16_t len) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::uint32_t off = 0; off + 4 <= len; off += 4) {
+        c ^= Le32(data + off);
+        for (int bit = 0; bit < 32; ++bit) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+    }
+    return c;
+}
+
+std::uint16_t DeriveCryptWords(TComIo& io, const std::array<std::uint8_t, 12>& cpuId) {
+    std::uint32_t w[6];
+    for (int i = 0; i < 3; ++i) w[i] = Le32(&cpuId[4 * i]);
+    w[3] = w[0] ^ w[1];
+    w[4] = w[1] ^ w[2];
+    w[5] = w[2] ^ w[0];
+    for (int i = 0; i < 4; ++i) {
+        std::uint8_t bytes[12];
+        for (int k = 0; k < 3; ++k) PutLe32(&bytes[4 * k], w[i + k]);
+        const std::uint32_t c = Crc32(bytes, sizeof bytes);
+        io.Crypt[i] = {static_cast<std::uint16_t>(c >> 16), static_cast<std::uint16_t>(c & 0xFFFF)};
+    }
+    return io.Crypt[3].Hi;
+}
+
+void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
+    Step(in, TUpdateStep::Connecting);
+    io.Connect(UpdateLineSpeed);
+    PauseMs(100);
+
+    Step(in, TUpdateStep::Identifying);
+    Identify(io, bootInfo);
+
+    Step(in, TUpdateStep::ReadingCpuId);
+    const std::uint16_t cryptWord = DeriveCryptWords(io, ReadCpuId(io));
+
+    Step(in, TUpdateStep::Writing);
+    const std::uint32_t length = in.info.UpdateLength();
+    if (in.progress) {
+        in.progress->SetMaximum(length);
+        in.progress->SetPosition(0);
+    }
+    for (std::uint32_t offset = 0; offset < length; offset += BlockSize) {
+        if (in.progress) in.progress->SetPosition(offset + BlockSize);
+        if (in.beforeBlock) in.beforeBlock();
+        WriteBlock(io, in.image, offset, cryptWord);
+        PauseMs(25);
+    }
+
+    Step(in, TUpdateStep::Closing);
+    io.NewOut(CmdClose);
+    io.AddOut(TWidth::TBYTE, 'R');
+    io.ComAction(ShortReplyTimeoutMs);  // the module may reset before it answers
+    PauseMs(200);
+    io.DisConnect();
+}
+
+}  // namespace kordel

@@ -1,0 +1,73 @@
+// One complete firmware update of the module: open the port, identify the module,
+// read its CPU-ID, derive the crypt word, write the image in 256-byte blocks, send
+// the closing command and close the port.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <stdexcept>
+
+#include "BiosInfo.h"
+#include "ComIo.h"
+
+namespace kordel {
+
+inline constexpr std::uint32_t UpdateLineSpeed = 4407315;  // 0x434013
+inline constexpr std::uint32_t FlashBaseAddress = 0x08002000;
+inline constexpr std::uint32_t BlockSize = 256;
+inline constexpr std::uint32_t KordelBiosCode = 0x00004341;  // "AC\0\0"
+inline constexpr std::uint8_t ErasedFlash = 0xFF;
+
+inline constexpr std::uint8_t CmdIdentify = 0xF2;
+inline constexpr std::uint8_t CmdCpuId = 0xF5;
+inline constexpr std::uint8_t CmdFlashWrite = 0xF9;
+inline constexpr std::uint8_t CmdClose = 0xF1;
+
+// The module's identification record (the reply to the identification command).
+struct TBootInfo {
+    std::array<std::uint8_t, 48> Raw{};
+    std::uint32_t BiosCode() const {
+        return Raw[8] | (Raw[9] << 8) | (Raw[10] << 16) | (static_cast<std::uint32_t>(Raw[11]) << 24);
+    }
+};
+
+// A failure of the update itself; the message is the text for the user.
+class EUpdateFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class TUpdateStep { Connecting, Identifying, ReadingCpuId, Writing, Closing };
+
+// Where the update reports how far it has come.
+class TProgressSink {
+public:
+    virtual ~TProgressSink() = default;
+    virtual void SetMaximum(std::uint32_t maximum) = 0;
+    virtual void SetPosition(std::uint32_t position) = 0;
+    virtual void StepStarted(TUpdateStep) {}
+};
+
+// CRC over 32-bit little-endian words: polynomial 04C11DB7, initial FFFFFFFF, no
+// reflection, no final XOR. `len` is a multiple of 4.
+std::uint32_t Crc32(const std::uint8_t* data, std::uint16_t len);
+
+// Fills io.Crypt from the 12-byte CPU-ID and returns the crypt word (high half of pair 3).
+std::uint16_t DeriveCryptWords(TComIo& io, const std::array<std::uint8_t, 12>& cpuId);
+
+struct TUpdateInput {
+    std::span<const std::uint8_t> image;
+    TBiosInfo info;
+    TProgressSink* progress = nullptr;
+    std::function<void()> beforeBlock;  // called once before each block (event loop pump)
+};
+
+// Runs one update through `io`, whose PortNameSource names the port. Returns with the
+// port closed; raises EUpdateFailed with the user's text, or passes EComPort on, and
+// then leaves the port as it was for the caller to close. `bootInfo` keeps what the
+// module reported, across updates.
+void RunUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInfo);
+
+}  // namespace kordel
