@@ -1,0 +1,57 @@
+# Front door: `make run` flashes a simulated module, `make test` runs every test.
+# Both install what is missing on Debian 12 first.
+
+BUILD      ?= build
+SAN_BUILD  ?= build-sanitize
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_ARGS ?=
+
+# What the build and the tests need from Debian.
+PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
+            qt6-base-dev qt6-base-dev-tools libgl-dev \
+            fonts-dejavu-core fonts-liberation xvfb xauth x11-utils imagemagick
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps configure build test test-sanitize run gui bench screenshots install clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
+
+build: configure
+	cmake --build $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=ON $(CMAKE_ARGS)
+	cmake --build $(SAN_BUILD)
+	ctest --test-dir $(SAN_BUILD) --output-on-failure -j2
+
+# Flashes the embedded image into a simulated module and shows the result.
+run: build
+	$(BUILD)/cli/kordel-flash --sim
+
+bench: build
+	$(BUILD)/bench/kordel-bench $(BUILD)/sim/kordel-sim 5
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)
