@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 // A kordel-sim process; its first output line is the port.
 class SimProcess {
-public:
+  public:
     explicit SimProcess(const char* program) {
         int out[2];
         if (::pipe(out) != 0) throw std::runtime_error("pipe");
@@ -55,7 +55,7 @@ public:
     }
     const std::string& Port() const { return port_; }
 
-private:
+  private:
     pid_t pid_ = 0;
     std::string port_;
 };

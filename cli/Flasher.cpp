@@ -57,15 +57,19 @@ std::string HintFor(const EComPort& e) {
         case EPERM:
             return "permission denied: add your user to the dialout group "
                    "(sudo usermod -aG dialout $USER) and log in again";
-        case EBUSY: return "device busy: another program holds the port";
+        case EBUSY:
+            return "device busy: another program holds the port";
         case ENOENT:
         case ENODEV:
         case ENXIO:
             return e.Code() == 1 ? "no such device: check the name, list the ports with --list"
                                  : "the device went away: was it unplugged?";
-        case ENOTTY: return "not a serial port: check the name, list the ports with --list";
-        case EIO: return "the device stopped answering the port: was it unplugged?";
-        default: return "";
+        case ENOTTY:
+            return "not a serial port: check the name, list the ports with --list";
+        case EIO:
+            return "the device stopped answering the port: was it unplugged?";
+        default:
+            return "";
     }
 }
 

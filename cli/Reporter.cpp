@@ -40,11 +40,21 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char esc[8];
@@ -60,23 +70,30 @@ std::string JsonString(const std::string& text) {
 
 std::string StepName(TUpdateStep step) {
     switch (step) {
-        case TUpdateStep::Connecting: return "connecting";
-        case TUpdateStep::Identifying: return "identifying";
-        case TUpdateStep::ReadingCpuId: return "reading-cpu-id";
-        case TUpdateStep::Writing: return "writing";
-        case TUpdateStep::Closing: return "closing";
+        case TUpdateStep::Connecting:
+            return "connecting";
+        case TUpdateStep::Identifying:
+            return "identifying";
+        case TUpdateStep::ReadingCpuId:
+            return "reading-cpu-id";
+        case TUpdateStep::Writing:
+            return "writing";
+        case TUpdateStep::Closing:
+            return "closing";
     }
     return "unknown";
 }
 
 class PortSink : public TProgressSink {
-public:
+  public:
     PortSink(Reporter& r, std::size_t index, int run) : r_(r), index_(index), run_(run) {}
     void SetMaximum(std::uint32_t maximum) override { maximum_ = maximum; }
-    void SetPosition(std::uint32_t position) override { r_.Progress(index_, run_, position, maximum_); }
+    void SetPosition(std::uint32_t position) override {
+        r_.Progress(index_, run_, position, maximum_);
+    }
     void StepStarted(TUpdateStep step) override { r_.Step(index_, run_, step); }
 
-private:
+  private:
     Reporter& r_;
     std::size_t index_;
     int run_;
@@ -103,8 +120,8 @@ void Reporter::Step(std::size_t index, int run, TUpdateStep step) {
     if (step == TUpdateStep::Connecting) s.start = Clock::now();
     switch (mode_) {
         case OutputMode::Json:
-            out_ << "{\"event\":\"step\",\"port\":" << JsonString(ports_[index]) << ",\"run\":" << run
-                 << ",\"step\":\"" << StepName(step) << "\"}" << std::endl;
+            out_ << "{\"event\":\"step\",\"port\":" << JsonString(ports_[index])
+                 << ",\"run\":" << run << ",\"step\":\"" << StepName(step) << "\"}" << std::endl;
             break;
         case OutputMode::Plain:
             out_ << ports_[index] << ": " << StepName(step) << std::endl;
@@ -112,7 +129,8 @@ void Reporter::Step(std::size_t index, int run, TUpdateStep step) {
         case OutputMode::Terminal:
             SetLine(index, ports_[index] + "  " + StepName(step));
             break;
-        case OutputMode::Quiet: break;
+        case OutputMode::Quiet:
+            break;
     }
 }
 
@@ -128,9 +146,8 @@ void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std:
     switch (mode_) {
         case OutputMode::Json:
             out_ << "{\"event\":\"progress\",\"port\":" << JsonString(ports_[index])
-                 << ",\"run\":" << run << ",\"position\":" << position
-                 << ",\"maximum\":" << maximum << ",\"block\":" << block
-                 << ",\"blocks\":" << blocks << "}\n";
+                 << ",\"run\":" << run << ",\"position\":" << position << ",\"maximum\":" << maximum
+                 << ",\"block\":" << block << ",\"blocks\":" << blocks << "}\n";
             break;
         case OutputMode::Plain: {
             const int tenth = Percent(position, maximum) / 10;
@@ -143,13 +160,15 @@ void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std:
         }
         case OutputMode::Terminal: {
             char tail[128];
-            std::snprintf(tail, sizeof tail, " %3d%%  %u/%u blocks  %u/%u bytes  %.1f KiB/s  %.1f s",
+            std::snprintf(tail, sizeof tail,
+                          " %3d%%  %u/%u blocks  %u/%u bytes  %.1f KiB/s  %.1f s",
                           Percent(position, maximum), block, blocks, bytes, maximum,
                           seconds > 0 ? bytes / 1024.0 / seconds : 0.0, seconds);
             SetLine(index, ports_[index] + "  " + Bar(position, maximum, 24) + tail);
             break;
         }
-        case OutputMode::Quiet: break;
+        case OutputMode::Quiet:
+            break;
     }
 }
 
@@ -188,8 +207,9 @@ void Reporter::Success(std::size_t index, int run) {
     std::lock_guard lock(mutex_);
     switch (mode_) {
         case OutputMode::Json:
-            out_ << "{\"event\":\"result\",\"port\":" << JsonString(ports_[index]) << ",\"run\":" << run
-                 << ",\"result\":\"ok\",\"message\":\"Update OK\"}" << std::endl;
+            out_ << "{\"event\":\"result\",\"port\":" << JsonString(ports_[index])
+                 << ",\"run\":" << run << ",\"result\":\"ok\",\"message\":\"Update OK\"}"
+                 << std::endl;
             break;
         case OutputMode::Terminal:
             state_[index].line = ports_[index] + "  Update OK";

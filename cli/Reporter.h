@@ -18,7 +18,7 @@ namespace kordel::cli {
 enum class OutputMode { Terminal, Plain, Json, Quiet };
 
 class Reporter {
-public:
+  public:
     Reporter(OutputMode mode, std::ostream& out, std::ostream& err, std::vector<std::string> ports);
 
     // The progress sink of one update on port `index`.
@@ -34,7 +34,7 @@ public:
     // Leaves the terminal below the progress bars.
     void Finish();
 
-private:
+  private:
     friend class PortSink;
     struct PortState {
         std::string line;

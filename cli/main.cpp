@@ -21,7 +21,9 @@ namespace {
 using namespace kordel;
 
 std::atomic<bool> cancelRequested = false;
-extern "C" void OnInterrupt(int) { cancelRequested = true; }
+extern "C" void OnInterrupt(int) {
+    cancelRequested = true;
+}
 
 constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
@@ -203,10 +205,11 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
-    const cli::OutputMode mode = options.json                           ? cli::OutputMode::Json
-                                 : options.quiet                        ? cli::OutputMode::Quiet
-                                 : options.trace || !isatty(STDOUT_FILENO) ? cli::OutputMode::Plain
-                                                                        : cli::OutputMode::Terminal;
+    const cli::OutputMode mode = options.json    ? cli::OutputMode::Json
+                                 : options.quiet ? cli::OutputMode::Quiet
+                                 : options.trace || !isatty(STDOUT_FILENO)
+                                     ? cli::OutputMode::Plain
+                                     : cli::OutputMode::Terminal;
     cli::Reporter reporter(mode, std::cout, std::cerr, options.ports);
     cli::FlashPlan plan{options.ports, options.repeat, options.trace, image.rs, image.BufBiosInfo};
     const cli::Outcome outcome = cli::FlashAll(plan, reporter, cancelRequested);
@@ -216,9 +219,12 @@ int main(int argc, char** argv) {
         ConfirmSimulatedFlash(*sims[i], firstSim + i, image, reporter);
     }
     switch (outcome) {
-        case cli::Outcome::Ok: return ExitOk;
-        case cli::Outcome::Failed: return ExitFailed;
-        case cli::Outcome::Cancelled: return ExitInterrupted;
+        case cli::Outcome::Ok:
+            return ExitOk;
+        case cli::Outcome::Failed:
+            return ExitFailed;
+        case cli::Outcome::Cancelled:
+            return ExitInterrupted;
     }
     return ExitFailed;
 }

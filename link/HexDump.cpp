@@ -27,6 +27,8 @@ std::vector<std::string> HexDumpLines(const std::uint8_t* data, std::size_t coun
     return lines;
 }
 
-std::string DumpHeader(long long count) { return "Anzahl: " + std::to_string(count); }
+std::string DumpHeader(long long count) {
+    return "Anzahl: " + std::to_string(count);
+}
 
 }  // namespace kordel

@@ -53,7 +53,6 @@ void AddUsbDetails(const fs::path& deviceDir, TPortInfo& info) {
     }
 }
 
-
 // The driver that stands for the port: the serial core's own "port" and "ctrl" devices
 // (newer kernels) sit between the tty and the driver that found the hardware.
 std::string DriverName(const fs::path& deviceDir) {

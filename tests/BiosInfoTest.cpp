@@ -34,12 +34,11 @@ TEST_P(DisplayTextTest, TitleInHexLabelInDecimal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Versions, DisplayTextTest,
-    ::testing::Values(TextCase{Info(2, 0, 0xAB, 0x1F, 0x300), "2.0.1", "Version 2.0 (00AB-001F-0300)"},
-                      TextCase{Info(1, 10, 0, 0, 0), "1.A.1", "Version 1.10 (0000-0000-0000)"},
-                      TextCase{Info(1, 12, 0xBEEF, 0xCAFE, 0x12345), "1.C.1",
-                               "Version 1.12 (BEEF-CAFE-2345)"},
-                      TextCase{Info(255, 171, 0, 0, 0xFFF01EDC), "FF.AB.1",
-                               "Version 255.171 (0000-0000-1EDC)"}));
+    ::testing::Values(
+        TextCase{Info(2, 0, 0xAB, 0x1F, 0x300), "2.0.1", "Version 2.0 (00AB-001F-0300)"},
+        TextCase{Info(1, 10, 0, 0, 0), "1.A.1", "Version 1.10 (0000-0000-0000)"},
+        TextCase{Info(1, 12, 0xBEEF, 0xCAFE, 0x12345), "1.C.1", "Version 1.12 (BEEF-CAFE-2345)"},
+        TextCase{Info(255, 171, 0, 0, 0xFFF01EDC), "FF.AB.1", "Version 255.171 (0000-0000-1EDC)"}));
 
 TEST(BiosInfoTest, UpdateLengthIsTheLow20BitsOfFileSize) {
     EXPECT_EQ(Info(0, 0, 0, 0, 0xFFF01EDC).UpdateLength(), 0x01EDCu);

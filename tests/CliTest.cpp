@@ -68,7 +68,8 @@ Result RunFlash(const std::vector<std::string>& args, int interruptAfterMs = -1)
             }
         }
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start).count();
+                            std::chrono::steady_clock::now() - start)
+                            .count();
         if (interruptAfterMs >= 0 && !interrupted && ms >= interruptAfterMs) {
             ::kill(pid, SIGINT);
             interrupted = true;

@@ -133,7 +133,8 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
     fs::rename(pnp / "driver", pnp / "driver.real");
     fs::create_directories(pnp / "00:00:0/00:00:0.0");
     fs::create_directories(root / "bus/serial-base/drivers/port");
-    fs::create_directory_symlink(root / "bus/serial-base/drivers/port", pnp / "00:00:0/00:00:0.0/driver");
+    fs::create_directory_symlink(root / "bus/serial-base/drivers/port",
+                                 pnp / "00:00:0/00:00:0.0/driver");
     fs::create_directory_symlink(root / "bus/drivers/serial", pnp / "driver");
     fs::remove(root / "class/tty/ttyS4/device");
     fs::create_directory_symlink(pnp / "00:00:0/00:00:0.0", root / "class/tty/ttyS4/device");
@@ -160,8 +161,9 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
 
     TPortSelector selector;
     RefreshPortList(selector, "/dev/TTYACM10", source);
-    EXPECT_EQ(selector.Items, (std::vector<std::string>{"/dev/ttyACM2", "/dev/ttyACM10",
-                                                        "/dev/ttyS0", "/dev/ttyS4", "/dev/ttyUSB0"}));
+    EXPECT_EQ(selector.Items,
+              (std::vector<std::string>{"/dev/ttyACM2", "/dev/ttyACM10", "/dev/ttyS0", "/dev/ttyS4",
+                                        "/dev/ttyUSB0"}));
     EXPECT_EQ(selector.Text(), "/dev/ttyACM10");
 }
 

@@ -38,7 +38,7 @@ TEST(Crc32Test, CryptWordsFromTheCpuId) {
 
 // Records what the update reports.
 class Recorder : public TProgressSink {
-public:
+  public:
     void SetMaximum(std::uint32_t m) override { maximum = m; }
     void SetPosition(std::uint32_t p) override {
         positions.push_back(p);
@@ -64,8 +64,10 @@ Bytes ShippedImage() {
 }
 
 class UpdateTest : public ::testing::Test {
-protected:
-    UpdateTest() { io.PortNameSource = [this] { return module.SlavePath(); }; }
+  protected:
+    UpdateTest() {
+        io.PortNameSource = [this] { return module.SlavePath(); };
+    }
 
     void Run(const Bytes& image) {
         hookCalls = 0;
@@ -122,9 +124,10 @@ TEST_F(UpdateTest, ShippedImageEndsUpInTheModulesFlash) {
     const auto requests = module.Requests();
     EXPECT_EQ(requests.front().raw.size(), 7u);
     EXPECT_EQ(requests[2].raw.size(), 269u);
-    EXPECT_EQ(requests.back().raw, (Bytes{0x1B, requests.back().sequence, 1, 0, 0xF1, 0x0E, 'R',
-                                          static_cast<std::uint8_t>(0x1B ^ requests.back().sequence ^
-                                                                    1 ^ 0xF1 ^ 0x0E ^ 'R')}));
+    EXPECT_EQ(requests.back().raw,
+              (Bytes{0x1B, requests.back().sequence, 1, 0, 0xF1, 0x0E, 'R',
+                     static_cast<std::uint8_t>(0x1B ^ requests.back().sequence ^ 1 ^ 0xF1 ^ 0x0E ^
+                                               'R')}));
 }
 
 struct LengthCase {
@@ -175,17 +178,17 @@ TEST_P(FailureTextTest, FaultGivesItsText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, FailureTextTest,
-    ::testing::Values(
-        FailureCase{"F2=status:192", "Kordel not found!"},
-        FailureCase{"F2=none", "Kordel not found!"},
-        FailureCase{"F2=check", "Kordel not found!"},
-        FailureCase{"F2=data:000000000000000041430001", "No Kordel connected!"},
-        FailureCase{"F2=data:0000000000000000414300", "No Kordel connected!"},
-        FailureCase{"F5=none", "Error Reading CPU-ID\r\nNO ANSWER"},
-        FailureCase{"F5=status:0xC1", "Error Reading CPU-ID\r\nUNKNOWN FUNCTION"},
-        FailureCase{"F5=data:0102030405060708", "Error Reading CPU-ID\r\nRECEIVE DATA CORRUPTED"},
-        FailureCase{"F9@3=trunc:4", "Error writing Flash\r\nRECEIVE DATA CORRUPTED"},
-        FailureCase{"F9@2=status:7", "Error writing Flash\r\n07"}));
+    ::testing::Values(FailureCase{"F2=status:192", "Kordel not found!"},
+                      FailureCase{"F2=none", "Kordel not found!"},
+                      FailureCase{"F2=check", "Kordel not found!"},
+                      FailureCase{"F2=data:000000000000000041430001", "No Kordel connected!"},
+                      FailureCase{"F2=data:0000000000000000414300", "No Kordel connected!"},
+                      FailureCase{"F5=none", "Error Reading CPU-ID\r\nNO ANSWER"},
+                      FailureCase{"F5=status:0xC1", "Error Reading CPU-ID\r\nUNKNOWN FUNCTION"},
+                      FailureCase{"F5=data:0102030405060708",
+                                  "Error Reading CPU-ID\r\nRECEIVE DATA CORRUPTED"},
+                      FailureCase{"F9@3=trunc:4", "Error writing Flash\r\nRECEIVE DATA CORRUPTED"},
+                      FailureCase{"F9@2=status:7", "Error writing Flash\r\n07"}));
 
 TEST_F(UpdateTest, CryptErrorStopsAtOnce) {
     AddFault("F9@2=status:195");
@@ -214,7 +217,8 @@ TEST_F(UpdateTest, HangUpMidUpdateIsThePortErrorWithinASecond) {
     } catch (const EComPort& e) {
         message = e.what();
     }
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - progress.lastPosition).count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(Clock::now() - progress.lastPosition).count();
     EXPECT_EQ(message, "ReadFile function failed (Error: 5)");
     EXPECT_LT(ms, 1000.0);
     io.DisConnect();

@@ -122,7 +122,8 @@ int Make(int argc, char** argv) {
             info.BiosType = static_cast<std::uint8_t>(Number(v, "bios type", 255));
         } else if (arg == "--sys-id") {
             const std::uint32_t id = Number("0x" + v, "sys id", 0xFFFFFFFF);
-            for (int k = 0; k < 4; ++k) info.SysId[k] = static_cast<std::uint8_t>(id >> (24 - 8 * k));
+            for (int k = 0; k < 4; ++k)
+                info.SysId[k] = static_cast<std::uint8_t>(id >> (24 - 8 * k));
         } else if (arg == "--desc") {
             if (v.size() > 16) Die("description is longer than 16 characters", 2);
             std::memcpy(info.ProgInfo.data(), v.data(), v.size());
@@ -144,7 +145,8 @@ int Make(int argc, char** argv) {
     }
     image = BuildImage(std::move(image), info);
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    file.write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
     if (!file.flush()) Die("cannot write " + out);
     return 0;
 }

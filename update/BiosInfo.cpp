@@ -9,7 +9,9 @@ namespace kordel {
 
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t Le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
@@ -82,7 +84,8 @@ std::array<std::uint8_t, BiosInfoSize> UnscrambleBiosInfo(std::span<const std::u
     return info;
 }
 
-void ScrambleBiosInfo(std::span<std::uint8_t> m, const std::array<std::uint8_t, BiosInfoSize>& info) {
+void ScrambleBiosInfo(std::span<std::uint8_t> m,
+                      const std::array<std::uint8_t, BiosInfoSize>& info) {
     for (std::size_t i = 0; i < BiosInfoSize; ++i) {
         std::uint8_t t = info[i];
         t ^= m[192 + i];

@@ -38,7 +38,8 @@ struct TBiosInfo {
 // shorter than 288 bytes) read as FF.
 std::array<std::uint8_t, BiosInfoSize> UnscrambleBiosInfo(std::span<const std::uint8_t> image);
 // The inverse: writes `info` scrambled into image offsets 256..287, keyed by 192..255.
-void ScrambleBiosInfo(std::span<std::uint8_t> image, const std::array<std::uint8_t, BiosInfoSize>& info);
+void ScrambleBiosInfo(std::span<std::uint8_t> image,
+                      const std::array<std::uint8_t, BiosInfoSize>& info);
 
 // An image of `payload` (at least 288 bytes) with `info` scrambled into it.
 std::vector<std::uint8_t> BuildImage(std::vector<std::uint8_t> payload, const TBiosInfo& info);
@@ -52,7 +53,7 @@ std::string BiosInfoStr(const TBiosInfo& info);
 
 // The image carried by the running program and its info block.
 class TFirmwareImage {
-public:
+  public:
     // Opens the embedded image and derives the info block. On EResNotFound the info
     // block stays all FF and no image is held.
     void LoadBiosInfo();

@@ -12,7 +12,7 @@
 namespace kordel {
 
 class EResNotFound : public std::runtime_error {
-public:
+  public:
     EResNotFound(std::string_view name, std::string_view type);
 };
 
@@ -27,8 +27,8 @@ std::span<const std::uint8_t> FindResource(std::string_view name, std::string_vi
 
 // Registers a resource from a static initializer.
 struct TResourceRegistration {
-    TResourceRegistration(std::string_view name, std::string_view type,
-                          const std::uint8_t* begin, const std::uint8_t* end) {
+    TResourceRegistration(std::string_view name, std::string_view type, const std::uint8_t* begin,
+                          const std::uint8_t* end) {
         RegisterResource(name, type, {begin, end});
     }
 };

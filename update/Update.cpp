@@ -15,7 +15,6 @@ constexpr std::int32_t ShortReplyTimeoutMs = 200;
 constexpr std::int32_t FlashWriteTimeoutMs = 500;
 constexpr const char* CrLf = "\r\n";
 
-
 std::uint32_t Le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
@@ -35,7 +34,8 @@ void Identify(TComIo& io, TBootInfo& bootInfo) {
     std::memcpy(bootInfo.Raw.data(), io.InMsg.Data.data(), n);
     // A reply too short to hold the code does not identify a module, whatever an earlier
     // update left in the record.
-    if (n < 12 || bootInfo.BiosCode() != KordelBiosCode) throw EUpdateFailed("No Kordel connected!");
+    if (n < 12 || bootInfo.BiosCode() != KordelBiosCode)
+        throw EUpdateFailed("No Kordel connected!");
 }
 
 std::array<std::uint8_t, 12> ReadCpuId(TComIo& io) {

@@ -29,13 +29,14 @@ inline constexpr std::uint8_t CmdClose = 0xF1;
 struct TBootInfo {
     std::array<std::uint8_t, 48> Raw{};
     std::uint32_t BiosCode() const {
-        return Raw[8] | (Raw[9] << 8) | (Raw[10] << 16) | (static_cast<std::uint32_t>(Raw[11]) << 24);
+        return Raw[8] | (Raw[9] << 8) | (Raw[10] << 16) |
+               (static_cast<std::uint32_t>(Raw[11]) << 24);
     }
 };
 
 // A failure of the update itself; the message is the text for the user.
 class EUpdateFailed : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -43,7 +44,7 @@ enum class TUpdateStep { Connecting, Identifying, ReadingCpuId, Writing, Closing
 
 // Where the update reports how far it has come.
 class TProgressSink {
-public:
+  public:
     virtual ~TProgressSink() = default;
     virtual void SetMaximum(std::uint32_t maximum) = 0;
     virtual void SetPosition(std::uint32_t position) = 0;

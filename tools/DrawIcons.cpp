@@ -1,0 +1,84 @@
+// draw-icons: draws the message dialog's four 32x32 icons and the application icon into
+// a folder (resources/icons is where the build takes them from).
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <cstdio>
+
+namespace {
+
+// A white speech bubble with a grey dotted outline and a blue glyph.
+QImage Bubble(const QString& glyph) {
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath bubble;
+    bubble.addRoundedRect(QRectF(2.5, 2.5, 27, 21), 9, 9);
+    QPolygonF tail;
+    tail << QPointF(8, 21) << QPointF(6, 29.5) << QPointF(15, 22);
+    bubble.addPolygon(tail);
+    bubble = bubble.simplified();
+    p.setBrush(Qt::white);
+    p.setPen(QPen(QColor(128, 128, 128), 1, Qt::DotLine));
+    p.drawPath(bubble);
+    QFont font("DejaVu Sans");
+    font.setBold(true);
+    font.setPixelSize(17);
+    p.setFont(font);
+    p.setPen(QColor(0, 0, 200));
+    p.drawText(QRectF(2.5, 2.5, 27, 21), Qt::AlignCenter, glyph);
+    return image;
+}
+
+// A red disc with a white diagonal cross.
+QImage ErrorDisc() {
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(210, 20, 20));
+    p.setPen(QPen(QColor(140, 0, 0), 1));
+    p.drawEllipse(QRectF(1.5, 1.5, 29, 29));
+    p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10.5, 10.5), QPointF(21.5, 21.5));
+    p.drawLine(QPointF(21.5, 10.5), QPointF(10.5, 21.5));
+    return image;
+}
+
+// The application icon: a chip with a down arrow, 64x64.
+QImage AppIcon() {
+    QImage image(64, 64, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(90, 90, 90), 3));
+    for (int i = 0; i < 4; ++i) {
+        const double x = 16 + i * 10.5;
+        p.drawLine(QPointF(x, 8), QPointF(x, 56));
+    }
+    p.setBrush(QColor(255, 207, 159));
+    p.setPen(QPen(QColor(128, 0, 0), 2));
+    p.drawRoundedRect(QRectF(10, 14, 44, 36), 5, 5);
+    p.setBrush(QColor(128, 0, 0));
+    p.setPen(Qt::NoPen);
+    QPolygonF arrow;
+    arrow << QPointF(27, 19) << QPointF(37, 19) << QPointF(37, 30) << QPointF(43, 30)
+          << QPointF(32, 44) << QPointF(21, 30) << QPointF(27, 30);
+    p.drawPolygon(arrow);
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    const QString dir = argc > 1 ? argv[1] : ".";
+    const bool ok =
+        Bubble("!").save(dir + "/warning.png") && ErrorDisc().save(dir + "/error.png") &&
+        Bubble("i").save(dir + "/information.png") && Bubble("?").save(dir + "/confirmation.png") &&
+        AppIcon().save(dir + "/kordel-update.png");
+    if (!ok) std::fprintf(stderr, "draw-icons: cannot write into %s\n", qPrintable(dir));
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,488 @@
+#include "IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace kordel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Windows-1252 code points of the bytes 80..9F; the rest equals Latin-1.
+constexpr char32_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Decodes UTF-8; a malformed sequence gives U+FFFD for its first byte.
+std::u32string Utf8ToCodePoints(const std::string& s) {
+    std::u32string out;
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+        char32_t c = extra == 0   ? b
+                     : extra == 1 ? (b & 0x1F)
+                     : extra == 2 ? (b & 0x0F)
+                                  : (b & 0x07);
+        bool ok = extra >= 0 && i + extra < s.size() + (extra == 0 ? 1 : 0);
+        for (int k = 1; ok && k <= extra; ++k) {
+            const auto n = static_cast<unsigned char>(s[i + k]);
+            ok = (n & 0xC0) == 0x80;
+            c = (c << 6) | (n & 0x3F);
+        }
+        if (!ok) {
+            out += U'\uFFFD';
+            ++i;
+            continue;
+        }
+        out += c;
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return out;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+        if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+}
+
+std::string Trim(const std::string& s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t b = 0, e = s.size();
+    while (b < e && blank(s[b])) ++b;
+    while (e > b && blank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// The Windows read-only attribute has no direct equivalent: a file that nobody may
+// write (no write bit), or that this user may not write, counts as read-only.
+bool IsReadOnlyFile(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// Replaces the file's content in one step, so that a failed write (disk full) leaves
+// the old file intact. Returns false on any failure.
+bool ReplaceFile(const fs::path& path, const std::string& bytes) {
+    std::error_code ec;
+    if (path.has_parent_path() && !fs::exists(path.parent_path(), ec)) {
+        fs::create_directories(path.parent_path(), ec);
+        if (ec) return false;
+    }
+    fs::path temp = path;
+    temp += ".tmp~" + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::chmod(temp.c_str(), st.st_mode & 07777);
+    fs::rename(temp, path, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+// Reads all of a file; returns 0 or errno.
+int ReadWholeFile(const fs::path& path, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char buf[4096];
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            bytes.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            err = errno;
+            break;
+        }
+    }
+    ::close(fd);
+    return err;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- text helpers
+
+std::optional<int> ParseIniInteger(const std::string& text) {
+    const std::string t = Trim(text);
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
+    if (i >= t.size()) return std::nullopt;
+    long long v = 0;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9') return std::nullopt;
+        v = v * 10 + (t[i] - '0');
+        if (v > 2147483648LL) return std::nullopt;
+    }
+    v = negative ? -v : v;
+    if (v > 2147483647LL) return std::nullopt;
+    return static_cast<int>(v);
+}
+
+std::vector<int> ParseIntegerList(const std::string& text, const std::vector<int>& defaults) {
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : text) {
+        if (c == ',') {
+            if (!field.empty()) fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (!field.empty()) fields.push_back(field);
+    std::vector<int> values = defaults;
+    for (std::size_t i = 0; i < values.size() && i < fields.size(); ++i) {
+        if (auto v = ParseIniInteger(fields[i])) values[i] = *v;
+    }
+    return values;
+}
+
+std::string FormatIntegerList(const std::vector<int>& values) {
+    std::string text;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) text += ',';
+        text += std::to_string(values[i]);
+    }
+    return text;
+}
+
+std::string DecodeIniText(const std::string& bytes, TIniEncoding& encoding) {
+    auto starts = [&](std::initializer_list<unsigned char> bom) {
+        if (bytes.size() < bom.size()) return false;
+        std::size_t i = 0;
+        for (auto b : bom) {
+            if (static_cast<unsigned char>(bytes[i++]) != b) return false;
+        }
+        return true;
+    };
+    std::string out;
+    if (starts({0xEF, 0xBB, 0xBF})) {
+        encoding = TIniEncoding::Utf8;
+        return bytes.substr(3);
+    }
+    if (starts({0xFF, 0xFE}) || starts({0xFE, 0xFF})) {
+        encoding = starts({0xFF, 0xFE}) ? TIniEncoding::Utf16LE : TIniEncoding::Utf16BE;
+        const bool le = encoding == TIniEncoding::Utf16LE;
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+            auto unit = [&](std::size_t at) -> char32_t {
+                const auto a = static_cast<unsigned char>(bytes[at]);
+                const auto b = static_cast<unsigned char>(bytes[at + 1]);
+                return le ? (a | (b << 8)) : ((a << 8) | b);
+            };
+            char32_t c = unit(i);
+            if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+                const char32_t low = unit(i + 2);
+                if (low >= 0xDC00 && low < 0xE000) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    i += 2;
+                }
+            }
+            AppendUtf8(out, c);
+        }
+        return out;
+    }
+    encoding = TIniEncoding::Ansi;
+    for (unsigned char b : bytes) {
+        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? Cp1252High[b - 0x80] : char32_t{b});
+    }
+    return out;
+}
+
+std::string EncodeIniText(const std::string& utf8, TIniEncoding encoding) {
+    std::string out;
+    switch (encoding) {
+        case TIniEncoding::Utf8:
+            return "\xEF\xBB\xBF" + utf8;
+        case TIniEncoding::Utf16LE:
+        case TIniEncoding::Utf16BE: {
+            const bool le = encoding == TIniEncoding::Utf16LE;
+            auto put = [&](char16_t u) {
+                const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+                out += le ? lo : hi;
+                out += le ? hi : lo;
+            };
+            put(0xFEFF);
+            for (char32_t c : Utf8ToCodePoints(utf8)) {
+                if (c >= 0x10000) {
+                    c -= 0x10000;
+                    put(static_cast<char16_t>(0xD800 + (c >> 10)));
+                    put(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+                } else {
+                    put(static_cast<char16_t>(c));
+                }
+            }
+            return out;
+        }
+        case TIniEncoding::Ansi:
+            for (char32_t c : Utf8ToCodePoints(utf8)) {
+                char byte = '?';
+                if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
+                    byte = static_cast<char>(c);
+                } else {
+                    for (int k = 0; k < 32; ++k) {
+                        if (Cp1252High[k] == c) byte = static_cast<char>(0x80 + k);
+                    }
+                }
+                out += byte;
+            }
+            return out;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- store
+
+TIniFile::~TIniFile() {
+    if (FlushOnDestroy) Flush();
+}
+
+void TIniFile::SetFileName(const std::string& name) {
+    fileName_ = name;
+    Reload();
+}
+
+void TIniFile::Reload() {
+    loaded_ = true;
+    std::error_code ec;
+    const fs::path path = FilePath();
+    const bool exists = !fileName_.empty() && fs::exists(path, ec);
+    readOnly_ = exists && IsReadOnlyFile(path);
+    lastWrite_.reset();
+    if (exists) {
+        auto t = fs::last_write_time(path, ec);
+        if (!ec) lastWrite_ = t;
+    }
+    if (!exists) {
+        sections_.clear();
+        unreadable_ = false;
+        return;
+    }
+    std::string bytes;
+    if (int err = ReadWholeFile(path, bytes)) {
+        // Keep what is in memory and never write over a file we could not read.
+        const std::string reason = std::strerror(err);
+        unreadable_ = true;
+        if (!readFailureReported_ && OnReadFailure) {
+            readFailureReported_ = true;
+            OnReadFailure("Cannot read the settings file " + fileName_ + ": " + reason +
+                          ". Default settings are used, and the file is left as it is.");
+        }
+        return;
+    }
+    unreadable_ = false;
+    TIniEncoding found = TIniEncoding::Ansi;
+    const std::string text = DecodeIniText(bytes, found);
+    if (!encodingKnown_) {
+        encoding_ = found;
+        encodingKnown_ = true;
+    }
+    Parse(text);
+}
+
+void TIniFile::Parse(const std::string& text) {
+    sections_.clear();
+    for (const std::string& raw : SplitLines(text)) {
+        const std::string line = Trim(raw);
+        if (line.empty() || line[0] == ';') continue;
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            sections_.push_back({Trim(line.substr(1, line.size() - 2)), {}});
+            continue;
+        }
+        if (sections_.empty()) continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) {
+            sections_.back().lines.push_back({false, line, {}});
+        } else {
+            sections_.back().lines.push_back(
+                {true, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))});
+        }
+    }
+}
+
+std::string TIniFile::Serialize() const {
+    std::string text;
+    for (const auto& section : sections_) {
+        text += "[" + section.name + "]\r\n";
+        for (const auto& line : section.lines) {
+            text += line.entry ? line.key + "=" + line.value : line.key;
+            text += "\r\n";
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+void TIniFile::Flush() {
+    if (fileName_.empty() || ReadOnly()) return;
+    const std::string text = Serialize();
+    // A store with nothing in it writes an empty file, without a byte-order mark.
+    if (!ReplaceFile(FilePath(), text.empty() ? text : EncodeIniText(text, encoding_))) return;
+}
+
+void TIniFile::ApplyReloadRule() {
+    if (loaded_ && !AutoReload) return;
+    if (updateDepth_ > 0) return;
+    std::error_code ec;
+    const fs::path path = FilePath();
+    if (!fs::exists(path, ec)) {
+        Reload();
+        return;
+    }
+    const auto t = fs::last_write_time(path, ec);
+    if (!loaded_ || ec || !lastWrite_ || t != *lastWrite_) Reload();
+}
+
+void TIniFile::ApplyFlushRule() {
+    if (AutoFlush && updateDepth_ == 0) Flush();
+}
+
+void TIniFile::BeginUpdate() {
+    ApplyReloadRule();
+    ++updateDepth_;
+}
+
+void TIniFile::EndUpdate() {
+    if (updateDepth_ > 0) --updateDepth_;
+    ApplyFlushRule();
+}
+
+void TIniFile::SplitPath(const std::string& path, std::string& section, std::string& key) const {
+    const auto slash = path.rfind('\\');
+    if (slash == std::string::npos) {
+        section = DefaultSection;
+        key = path;
+    } else {
+        section = path.substr(0, slash);
+        key = path.substr(slash + 1);
+    }
+}
+
+TIniFile::Section* TIniFile::FindSection(const std::string& name) {
+    for (auto& s : sections_) {
+        if (EqualsIgnoreCase(s.name, name)) return &s;
+    }
+    return nullptr;
+}
+
+TIniFile::Line* TIniFile::FindEntry(Section& section, const std::string& key) {
+    for (auto& line : section.lines) {
+        if (line.entry && EqualsIgnoreCase(line.key, key)) return &line;
+    }
+    return nullptr;
+}
+
+std::string TIniFile::ReadString(const std::string& path, const std::string& def) {
+    std::string section, key;
+    SplitPath(path, section, key);
+    ApplyReloadRule();
+    Section* s = FindSection(section);
+    Line* entry = s ? FindEntry(*s, key) : nullptr;
+    return entry ? entry->value : def;
+}
+
+int TIniFile::ReadInteger(const std::string& path, int def) {
+    std::string section, key;
+    SplitPath(path, section, key);
+    ApplyReloadRule();
+    Section* s = FindSection(section);
+    Line* entry = s ? FindEntry(*s, key) : nullptr;
+    if (!entry) return def;
+    if (Trim(entry->value).empty()) return 0;
+    if (auto v = ParseIniInteger(entry->value)) return *v;
+    throw EConvertError("'" + entry->value + "' is not a valid integer value");
+}
+
+bool TIniFile::ValueExists(const std::string& path) {
+    std::string section, key;
+    SplitPath(path, section, key);
+    ApplyReloadRule();
+    Section* s = FindSection(section);
+    return s && FindEntry(*s, key);
+}
+
+void TIniFile::WriteString(const std::string& path, const std::string& value) {
+    if (ReadOnly()) return;
+    std::string section, key;
+    SplitPath(path, section, key);
+    ApplyReloadRule();
+    if (ReadOnly()) return;
+    Section* s = FindSection(section);
+    if (!s) {
+        sections_.push_back({section, {}});
+        s = &sections_.back();
+    }
+    if (Line* entry = FindEntry(*s, key)) {
+        entry->value = value;
+    } else {
+        s->lines.push_back({true, key, value});
+    }
+    ApplyFlushRule();
+}
+
+void TIniFile::WriteInteger(const std::string& path, int value) {
+    WriteString(path, std::to_string(value));
+}
+
+}  // namespace kordel

@@ -1,0 +1,90 @@
+// The main window's behaviour, apart from the toolkit: the show steps, the START flow
+// with its status texts, the port-list refresh, the close path and the settings hooks.
+// The window implements TMainView and forwards its events to the handlers here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ComIo.h"
+#include "FormStorage.h"
+#include "IniFile.h"
+#include "PortList.h"
+#include "Update.h"
+
+namespace kordel {
+
+inline constexpr const char* SettingsFileName = "Kordel_Update.ini";
+inline constexpr const char* StatusIdle = "Select COM-Port and press START";
+inline constexpr const char* StatusWriting = "Writing update...";
+inline constexpr const char* StatusOk = "Update OK";
+inline constexpr const char* StatusError = "ERROR";
+inline constexpr const char* TitlePrefix = "Kordel Update v";
+
+class TMainView {
+  public:
+    virtual ~TMainView() = default;
+    virtual void SetTitle(const std::string& title) = 0;  // application title and caption
+    virtual void SetBiosLabels(const std::string& version, const std::string& info) = 0;
+    virtual void SetStatus(const std::string& text) = 0;
+    virtual void SetProgressMaximum(std::uint32_t maximum) = 0;
+    virtual void SetProgressPosition(std::uint32_t position) = 0;
+    virtual void SetStartEnabled(bool enabled) = 0;
+    virtual void SetPortList(const TPortSelector& selector) = 0;
+    virtual std::string PortText() = 0;
+    virtual void ProcessPendingEvents() = 0;
+    // The message dialog: the text, an error icon, the caption "Error", one close
+    // button and the beep. Returns at once when the program is ending.
+    virtual void ShowUpdateError(const std::string& message) = 0;
+    // The application's standard error box.
+    virtual void ShowStandardError(const std::string& message) = 0;
+    // Asks the program to end once control is back in the event loop.
+    virtual void RequestEnd() = 0;
+    virtual void CloseWindow() = 0;
+
+    // For the developer's distribution copy.
+    virtual std::vector<std::string> Arguments() = 0;
+    virtual bool DevEnvironmentPresent() = 0;
+    virtual void ShowDebugLog() = 0;
+    virtual void LogLine(const std::string& line) = 0;
+    virtual std::string ExecutablePath() = 0;
+};
+
+class TMainController {
+  public:
+    TMainController(TMainView& view, TIniFile& settings, TFormStorage& placement,
+                    TPortListSource ports = {});
+
+    void FormCreate();
+    // The first show: restores the placement, then FormShow.
+    void FirstShow();
+    void FormShow();
+    void cbPortDropDown();
+    void ButStartClick(TComIo& io);
+    void FormClose();
+    // The close path of EXIT and every other close command: saves at once; returns
+    // whether the window may close now (not while an update runs).
+    bool CloseRequested();
+
+    bool Updating() const { return updating_; }
+    const std::string& ProgTitle() const { return progTitle_; }
+
+    TFirmwareImage Image;  // rs and BufBiosInfo
+    TBootInfo BufBootInfo;
+
+  private:
+    void RefreshPorts(const std::string& remembered);
+    void DistributionCopyStep();
+
+    TMainView& view_;
+    TIniFile& settings_;
+    TFormStorage& placement_;
+    TPortListSource ports_;
+    std::string progTitle_;
+    bool updating_ = false;
+    bool closeSaved_ = false;
+    bool closePending_ = false;
+};
+
+}  // namespace kordel

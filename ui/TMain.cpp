@@ -1,0 +1,326 @@
+#include "TMain.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include "ComIo.h"
+#include "Globals.h"
+#include "TDebug.h"
+#include "TMsgBox.h"
+
+namespace kordel {
+
+namespace {
+
+const QColor Maroon(128, 0, 0);
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QFont& font,
+                  const QColor& colour) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, colour);
+    label->setPalette(p);
+    return label;
+}
+
+}  // namespace
+
+TMain::TMain(TPortListSource ports) : QWidget(nullptr) {
+    setObjectName("Main");
+    setWindowTitle("Main");
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(UiFont("MS Sans Serif", 11));
+    setFixedSize(355, 185);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+    BuildControls();
+    JvFormStorage1 = std::make_unique<TFormStorage>(IniFile, *this, "Main");
+    Controller =
+        std::make_unique<TMainController>(*this, IniFile, *JvFormStorage1, std::move(ports));
+    FormCreate(this);
+}
+
+TMain::~TMain() = default;
+
+void TMain::BuildControls() {
+    const QFont groupFont = UiFont("Tahoma", 11, true);
+    const QFont infoFont = UiFont("Tahoma", 12, true);
+    const QFont buttonFont = UiFont("Verdana", 11, true);
+
+    JvgGroupBox2 = new TGroupPanel("  BIOS-INFO", this);
+    JvgGroupBox2->setObjectName("JvgGroupBox2");
+    JvgGroupBox2->setGeometry(8, 4, 339, 69);
+    JvgGroupBox2->setFont(groupFont);
+    LabBiosVersion = MakeLabel(JvgGroupBox2, "LabBiosVersion", "---", infoFont, Maroon);
+    LabBiosVersion->setGeometry(9, 21, 232, 16);
+    LabBiosVersion->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    LabBiosInfo = MakeLabel(JvgGroupBox2, "LabBiosInfo", "---", infoFont, Maroon);
+    LabBiosInfo->setGeometry(9, 43, 233, 22);
+    LabBiosInfo->setWordWrap(true);
+    LabBiosInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    JvgGroupBox1 = new TGroupPanel(" SERIAL INTERFACE", this);
+    JvgGroupBox1->setObjectName("JvgGroupBox1");
+    JvgGroupBox1->setGeometry(8, 79, 339, 50);
+    JvgGroupBox1->setFont(groupFont);
+    connect(JvgGroupBox1, &TGroupPanel::clicked, this, [this] { JvgGroupBox1Click(JvgGroupBox1); });
+    Label1 = MakeLabel(JvgGroupBox1, "Label1", "COM-Port:", groupFont, Qt::black);
+    Label1->move(25, 27);
+    Label1->adjustSize();
+    cbPort = new TPortCombo(JvgGroupBox1);
+    cbPort->setObjectName("cbPort");
+    cbPort->setGeometry(88, 23, 81, 21);
+    cbPort->setFont(groupFont);
+    cbPort->setEditable(false);
+    cbPort->setToolTip("Select COM-Port for Halvern");
+    QPalette comboPalette = cbPort->palette();
+    comboPalette.setColor(QPalette::ButtonText, Maroon);
+    comboPalette.setColor(QPalette::Text, Maroon);
+    cbPort->setPalette(comboPalette);
+    // Linux port names are longer than the box; the opened list shows them whole.
+    cbPort->view()->setMinimumWidth(180);
+    cbPort->OnDropDown = [this] { cbPortDropDown(cbPort); };
+    LED1 = new TLed(JvgGroupBox1);
+    LED1->setObjectName("LED1");
+    LED1->setGeometry(175, 25, 17, 17);
+
+    ButStart = new QPushButton("START", this);
+    ButStart->setObjectName("ButStart");
+    ButStart->setGeometry(8, 135, 185, 25);
+    ButStart->setFont(buttonFont);
+    ButStart->setToolTip("Start update for Halvern and Halvern expert");
+    ButExit = new QPushButton("EXIT", this);
+    ButExit->setObjectName("ButExit");
+    ButExit->setGeometry(272, 135, 75, 25);
+    ButExit->setFont(buttonFont);
+    ButExit->setToolTip("Exit");
+    for (QPushButton* b : {ButStart, ButExit}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    connect(ButStart, &QPushButton::clicked, this, [this] { ButStartClick(ButStart); });
+    connect(ButExit, &QPushButton::clicked, this, [this] { ButExitClick(ButExit); });
+
+    sBar = new QWidget(this);
+    sBar->setObjectName("sBar");
+    sBar->setGeometry(0, 166, 355, 19);
+    sBar->setFont(groupFont);
+    StatusPanel = MakeLabel(sBar, "StatusPanel", "", groupFont, Qt::black);
+    StatusPanel->setGeometry(2, 2, 246, 17);
+    StatusPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    auto* secondPanel = new QFrame(sBar);
+    secondPanel->setGeometry(250, 2, 50, 17);
+    secondPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pBar = new QProgressBar(sBar);
+    pBar->setObjectName("pBar");
+    pBar->setGeometry(252, 2, 102, 17);
+    pBar->setTextVisible(false);
+    pBar->setRange(0, 100);
+    pBar->setValue(0);
+
+    setTabOrder(ButStart, ButExit);
+    setTabOrder(ButExit, cbPort);
+}
+
+// ---------------------------------------------------------------- handlers
+
+void TMain::FormCreate(QObject*) {
+    Controller->FormCreate();
+}
+void TMain::FormShow(QObject*) {
+    Controller->FormShow();
+}
+void TMain::FormClose(QObject*) {
+    Controller->FormClose();
+}
+void TMain::cbPortDropDown(QObject*) {
+    Controller->cbPortDropDown();
+}
+void TMain::ButExitClick(QObject*) {
+    close();
+}
+void TMain::JvgGroupBox1Click(QObject*) {}
+
+void TMain::ButStartClick(QObject*) {
+    if (TComIo* io = Link ? Link() : nullptr) Controller->ButStartClick(*io);
+}
+
+void TMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    Controller->FirstShow();
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+    if (Controller->CloseRequested()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+// ---------------------------------------------------------------- TMainView
+
+void TMain::SetTitle(const std::string& title) {
+    QGuiApplication::setApplicationDisplayName(QString::fromStdString(title));
+    setWindowTitle(QString::fromStdString(title));
+}
+
+void TMain::SetBiosLabels(const std::string& version, const std::string& info) {
+    LabBiosVersion->setText(QString::fromStdString(version));
+    LabBiosInfo->setText(QString::fromStdString(info));
+}
+
+void TMain::SetStatus(const std::string& text) {
+    StatusPanel->setText(QString::fromStdString(text));
+}
+
+void TMain::SetProgressMaximum(std::uint32_t maximum) {
+    progressMax_ = maximum;
+    ShowProgress();
+}
+
+void TMain::SetProgressPosition(std::uint32_t position) {
+    progressPos_ = position;
+    ShowProgress();
+}
+
+// The last block may move the position past the maximum, and a maximum of 0 would
+// turn the bar into a busy indicator: the bar shows the values clamped.
+void TMain::ShowProgress() {
+    const int maximum = static_cast<int>(std::max<std::uint32_t>(1, progressMax_));
+    pBar->setRange(0, maximum);
+    pBar->setValue(static_cast<int>(std::min<std::uint32_t>(progressPos_, maximum)));
+}
+
+void TMain::SetStartEnabled(bool enabled) {
+    ButStart->setEnabled(enabled);
+}
+
+void TMain::SetPortList(const TPortSelector& selector) {
+    cbPort->clear();
+    for (const auto& item : selector.Items) cbPort->addItem(QString::fromStdString(item));
+    cbPort->setCurrentIndex(selector.ItemIndex);
+}
+
+std::string TMain::PortText() {
+    return cbPort->currentText().toStdString();
+}
+
+void TMain::ProcessPendingEvents() {
+    QCoreApplication::processEvents();
+}
+
+void TMain::ShowUpdateError(const std::string& message) {
+    MsgBox->Execute(QString::fromStdString(message), mtError, "Error", TMsgBut{mbClose}, true);
+}
+
+void TMain::ShowStandardError(const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                    QString::fromStdString(message), QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.setObjectName("StandardErrorBox");
+    box.exec();
+}
+
+void TMain::RequestEnd() {
+    MsgBox->SetEnding(true);
+}
+
+void TMain::CloseWindow() {
+    close();
+}
+
+std::vector<std::string> TMain::Arguments() {
+    std::vector<std::string> args;
+    const QStringList all = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < all.size(); ++i) args.push_back(all[i].toStdString());
+    return args;
+}
+
+bool TMain::DevEnvironmentPresent() {
+    return QGuiApplication::platformName() == "xcb" && TopLevelWindowOfClassExists("TAPPBUILDER");
+}
+
+void TMain::ShowDebugLog() {
+    Debug->show();
+}
+void TMain::LogLine(const std::string& line) {
+    Debug->S(line);
+}
+std::string TMain::ExecutablePath() {
+    return QCoreApplication::applicationFilePath().toStdString();
+}
+
+// ---------------------------------------------------------------- TPlacementWindow
+
+// Positions are kept relative to the primary screen's work area.
+QPoint TMain::WorkAreaOrigin() const {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry().topLeft() : QPoint();
+}
+
+TWindowPlacement TMain::GetPlacement() {
+    TWindowPlacement p;
+    p.flags = 0;
+    p.showCmd = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    const QMargins frame(geometry().left() - frameGeometry().left(),
+                         geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(),
+                         frameGeometry().bottom() - geometry().bottom());
+    const QRect client = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
+    const QRect outer = client.marginsAdded(frame).translated(-WorkAreaOrigin());
+    p.normalPosition = {outer.left(), outer.top(), outer.left() + outer.width(),
+                        outer.top() + outer.height()};
+    return p;
+}
+
+void TMain::SetPlacement(const TWindowPlacement& placement) {
+    move(QPoint(placement.normalPosition.left, placement.normalPosition.top) + WorkAreaOrigin());
+}
+
+bool TMain::ApplicationMinimized() {
+    return isMinimized();
+}
+
+int TMain::ScreenPixelsPerInch() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? qRound(screen->logicalDotsPerInch()) : 96;
+}
+
+TPoint TMain::VirtualDesktopSize() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize size = screen ? screen->virtualSize() : QSize();
+    return {size.width(), size.height()};
+}
+
+bool TMain::PointOnMonitor(TPoint work) {
+    return QGuiApplication::screenAt(QPoint(work.x, work.y) + WorkAreaOrigin()) != nullptr;
+}
+
+void TMain::UseOwnPosition() {
+    setAttribute(Qt::WA_Moved);
+}
+
+void TMain::SetWindowState(TWindowState state) {
+    setWindowState(state == TWindowState::Maximized ? Qt::WindowMaximized : Qt::WindowNoState);
+    update();
+}
+
+void TMain::PostMinimize() {
+    QTimer::singleShot(0, this, [this] { setWindowState(windowState() | Qt::WindowMinimized); });
+}
+
+TPoint TMain::ThinBorder() {
+    return {1, 1};
+}
+
+}  // namespace kordel
