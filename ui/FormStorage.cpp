@@ -52,6 +52,7 @@ void TFormStorage::RestoreFormPlacement() {
         throw;
     }
     store_.EndUpdate();
+    restored_ = true;
 }
 
 void TFormStorage::RestorePlacement() {
@@ -85,7 +86,6 @@ void TFormStorage::RestorePlacement() {
     const TWindowState fallback = positioned ? TWindowState::Normal : TWindowState::Maximized;
     const int cmd = store_.ReadInteger(Path("ShowCmd"), SW_SHOWNORMAL);
     const TWindowState state = MapShowCmd(cmd).value_or(fallback);
-    restored_ = true;
     if (state == TWindowState::Minimized) {
         window_.SetWindowState(TWindowState::Normal);
         window_.PostMinimize();

@@ -386,8 +386,10 @@ void TIniFile::ApplyReloadRule() {
     if (updateDepth_ > 0) return;
     std::error_code ec;
     const fs::path path = FilePath();
+    // A file that disappeared empties the store; one that never existed (a folder we
+    // cannot write to) leaves the values written so far in memory.
     if (!fs::exists(path, ec)) {
-        Reload();
+        if (!loaded_ || lastWrite_) Reload();
         return;
     }
     const auto t = fs::last_write_time(path, ec);
@@ -474,6 +476,7 @@ void TIniFile::WriteString(const std::string& path, const std::string& value) {
         s = &sections_.back();
     }
     if (Line* entry = FindEntry(*s, key)) {
+        entry->key = key;  // the entry takes the writer's spelling of its key
         entry->value = value;
     } else {
         s->lines.push_back({true, key, value});

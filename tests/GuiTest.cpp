@@ -1,0 +1,295 @@
+// The window front end on Qt's offscreen platform, against the simulated module.
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "ComIo.h"
+#include "Globals.h"
+#include "KordelSim.h"
+#include "Resources.h"
+#include "TDebug.h"
+#include "TMain.h"
+#include "TMsgBox.h"
+#include "TempDir.h"
+
+using namespace kordel;
+
+namespace {
+
+// A test image of version 1.10, 3 blocks long.
+std::vector<std::uint8_t> MakeTestImage() {
+    std::vector<std::uint8_t> payload(700);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 31);
+    TBiosInfo info;
+    info.VersHi = 1;
+    info.VersLo = 10;
+    info.FileCode = 0x00AB;
+    info.FileCrc = 0x001F;
+    info.FileSize = 700;
+    std::memcpy(info.ProgInfo.data(), "GUI TEST IMAGE", 14);
+    return BuildImage(payload, info);
+}
+
+const std::vector<std::uint8_t>& TestImage() {
+    static const std::vector<std::uint8_t> image = MakeTestImage();
+    return image;
+}
+
+// Runs `check` on the event loop every few milliseconds until it returns true.
+void Poll(std::function<bool()> check) {
+    auto* timer = new QTimer();
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, check] {
+        if (check()) timer->deleteLater();
+    });
+    timer->start();
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<testing::TempDir> dir;
+    std::unique_ptr<sim::KordelSim> module;
+    std::unique_ptr<TApplicationObjects> objects;
+
+    void Start(const std::string& settings = "", const std::string& extraPorts = "") {
+        if (!settings.empty()) testing::WriteFile("Kordel_Update.ini", settings);
+        TPortListSource ports;
+        ports.sysfsTtyRoot = (dir->Path() / "no-sysfs").string();
+        ports.extraPorts = module->SlavePath() + (extraPorts.empty() ? "" : ":" + extraPorts);
+        objects = std::make_unique<TApplicationObjects>(ports);
+        Main->show();
+    }
+
+    void AddFault(const char* rule) {
+        std::string error;
+        module->AddFault(*sim::ParseFaultRule(rule, error));
+    }
+
+    std::string Settings() const { return testing::ReadFile("Kordel_Update.ini"); }
+
+  private slots:
+    void initTestCase() { RegisterResource(BiosResourceName, BiosResourceType, TestImage()); }
+
+    void init() {
+        dir = std::make_unique<testing::TempDir>();
+        module = std::make_unique<sim::KordelSim>();
+    }
+
+    void cleanup() {
+        objects.reset();
+        module.reset();
+        dir.reset();
+    }
+
+    void startUpShowsTheImageAndSelectsThePort() {
+        Start();
+        QCOMPARE(Main->windowTitle(), QString("Kordel Update v1.A.1"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QString("Kordel Update v1.A.1"));
+        QCOMPARE(Main->LabBiosVersion->text(), QString("Version 1.10 (00AB-001F-02BC)"));
+        QCOMPARE(Main->LabBiosInfo->text(), QString("GUI TEST IMAGE"));
+        QCOMPARE(Main->StatusText(), QString("Select COM-Port and press START"));
+        QCOMPARE(Main->cbPort->currentText().toStdString(), module->SlavePath());
+        QVERIFY(!Main->LED1->Status());
+        QVERIFY(Main->ButStart->isEnabled());
+        QCOMPARE(Main->size(), QSize(355, 185));
+        QCOMPARE(Main->ButStart->geometry(), QRect(8, 135, 185, 25));
+        QCOMPARE(Main->cbPort->toolTip(), QString("Select COM-Port for Halvern"));
+        QVERIFY(!Main->ButStart->isDefault() && !Main->ButExit->isDefault());
+    }
+
+    void startWritesTheImageWithStatusProgressAndLed() {
+        Start();
+        QString statusDuring;
+        bool startEnabledDuring = true, ledDuring = false;
+        std::uint32_t maximumDuring = 0;
+        QTimer::singleShot(0, [&] {
+            statusDuring = Main->StatusText();
+            startEnabledDuring = Main->ButStart->isEnabled();
+            ledDuring = Main->LED1->Status();
+            maximumDuring = Main->ProgressMaximum();
+        });
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(statusDuring, QString("Writing update..."));
+        QVERIFY(!startEnabledDuring);
+        QVERIFY(ledDuring);
+        QCOMPARE(maximumDuring, 700u);
+        QCOMPARE(Main->StatusText(), QString("Update OK"));
+        QCOMPARE(Main->ProgressPosition(), 0u);
+        QVERIFY(!Main->LED1->Status());
+        QVERIFY(Main->ButStart->isEnabled());
+        const auto flash = module->Flash();
+        QCOMPARE(flash.size(), std::size_t{768});
+        QVERIFY(std::equal(TestImage().begin(), TestImage().end(), flash.begin()));
+    }
+
+    void silentModuleShowsKordelNotFound() {
+        AddFault("F2=none");
+        Start();
+        QString statusDuring, text, caption, buttonText;
+        int buttons = 0;
+        bool ledDuring = false;
+        Poll([&] {
+            if (!MsgBox->isVisible()) return false;
+            statusDuring = Main->StatusText();
+            text = MsgBox->InfoLabel->text();
+            caption = MsgBox->windowTitle();
+            buttons = MsgBox->ButCnt;
+            buttonText = MsgBox->But[0]->text();
+            ledDuring = Main->LED1->Status();
+            QTest::mouseClick(MsgBox->findChild<QPushButton*>("But1"), Qt::LeftButton);
+            return true;
+        });
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(statusDuring, QString("ERROR"));
+        QCOMPARE(text, QString("Kordel not found!"));
+        QCOMPARE(caption, QString("Error"));
+        QCOMPARE(buttons, 1);
+        QCOMPARE(buttonText, QString::fromUtf8("Schlie\xC3\x9F"
+                                               "en"));
+        QVERIFY2(ledDuring, "the port stays open until the dialog is closed");
+        QCOMPARE(Main->StatusText(), QString("Select COM-Port and press START"));
+        QVERIFY(!Main->LED1->Status());
+        QVERIFY(Main->ButStart->isEnabled());
+    }
+
+    void twoLineFailureTextReachesTheDialog() {
+        AddFault("F9@2=status:195");
+        Start();
+        QString text;
+        Poll([&] {
+            if (!MsgBox->isVisible()) return false;
+            text = MsgBox->InfoLabel->text();
+            MsgBox->close();
+            return true;
+        });
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(text, QString("Error writing Flash\nCRYPT ERROR"));
+        QCOMPARE(Main->ProgressPosition(), 512u);  // the bar stays where the failure left it
+    }
+
+    void rememberedPortThatIsGoneSelectsTheFirstEntry() {
+        Start("[CONFIG]\r\nComPort=COM7\r\n", "COM1:COM3");
+        QCOMPARE(Main->cbPort->count(), 3);
+        QCOMPARE(Main->cbPort->currentIndex(), 0);
+        Main->close();
+        objects.reset();
+        Start("", "COM1:COM3:COM10");
+        // The port written at close is selected again.
+        QCOMPARE(Main->cbPort->currentText().toStdString(), module->SlavePath());
+        QCOMPARE(Main->cbPort->itemText(3), QString("COM10"));
+    }
+
+    void firstRunWritesTheSettingsFileAsSpecifiedAtClose() {
+        Start();
+        QCOMPARE(Settings(), std::string());
+        const TWindowPlacement p = Main->GetPlacement();
+        const TPoint desktop = Main->VirtualDesktopSize();
+        const std::string suffix =
+            "(" + std::to_string(desktop.x) + "x" + std::to_string(desktop.y) + ")";
+        const std::string norm = std::to_string(p.normalPosition.left) + "," +
+                                 std::to_string(p.normalPosition.top) + "," +
+                                 std::to_string(p.normalPosition.right) + "," +
+                                 std::to_string(p.normalPosition.bottom);
+        Main->close();
+        QVERIFY(!Main->isVisible());
+        const std::string expected =
+            "[Main]\r\nFormVersion=0\r\nShowCmd=1\r\nFlags=0\r\nPixelsPerInch=" +
+            std::to_string(Main->ScreenPixelsPerInch()) + "\r\nMinMaxPos" + suffix +
+            "=-1,-1,-1,-1\r\nMinMaxPos=-1,-1,-1,-1\r\nNormPos" + suffix + "=" + norm +
+            "\r\nNormPos=" + norm + "\r\n\r\n[CONFIG]\r\nComPort=" + module->SlavePath() +
+            "\r\n\r\n";
+        QCOMPARE(Settings(), expected);
+    }
+
+    void exitDuringTheUpdateLetsItFinishThenCloses() {
+        AddFault("F9=delay:30");
+        Start("", "COM1");
+        bool clicked = false;
+        Poll([&] {
+            if (Main->ProgressPosition() < 512) return false;
+            Main->cbPort->setCurrentIndex(1);  // picked during the update: saved, not used
+            QTest::mouseClick(Main->ButExit, Qt::LeftButton);
+            clicked = true;
+            return true;
+        });
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QVERIFY(clicked);
+        QCOMPARE(module->Flash().size(), std::size_t{768});
+        QVERIFY(!Main->isVisible());
+        QVERIFY(Settings().find("[CONFIG]\r\nComPort=COM1\r\n") != std::string::npos);
+    }
+
+    void badNumberInTheSettingsIsReportedAndTheShowGoesOn() {
+        QString reported;
+        Poll([&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() == "StandardErrorBox" && w->isVisible()) {
+                    reported = static_cast<QMessageBox*>(w)->text();
+                    static_cast<QMessageBox*>(w)->accept();
+                    return true;
+                }
+            }
+            return false;
+        });
+        Start("[Main]\r\nShowCmd=abc\r\n");
+        QCOMPARE(reported, QString("'abc' is not a valid integer value"));
+        QCOMPARE(Main->cbPort->count(), 1);
+        QCOMPARE(Main->StatusText(), QString("Select COM-Port and press START"));
+        Main->close();
+        QVERIFY(Settings().find("ShowCmd=abc\r\n") != std::string::npos);
+    }
+
+    void messageDialogGeometry() {
+        Start();
+        QSize size;
+        QPoint label, button;
+        QWidget* focused = nullptr;
+        QTimer::singleShot(50, [&] {
+            size = MsgBox->frameGeometry().size();  // the outer size, frame included
+            label = MsgBox->InfoLabel->pos();
+            button = MsgBox->But[0]->pos();
+            focused = QApplication::focusWidget();
+            QTest::keyClick(MsgBox, Qt::Key_Escape);
+        });
+        const int result = MsgBox->Execute("Short", mtError, "", TMsgBut{mbClose}, false);
+        QCOMPARE(result, 2);
+        QCOMPARE(size, QSize(280, 120));
+        QCOMPARE(label, QPoint(68, 8));
+        QCOMPARE(button, QPoint(103, 65));
+        QVERIFY(focused && focused->objectName() == "But1");
+        QCOMPARE(MsgBox->findChildren<QPushButton*>().size(), 0);  // buttons live for one call
+
+        int buttonCount = 0;
+        QTimer::singleShot(50, [&] {
+            buttonCount = MsgBox->ButCnt;
+            QTest::mouseClick(MsgBox->findChild<QPushButton*>("But2"), Qt::LeftButton);
+        });
+        // Ja comes before Nein whatever the order of the set: But2 is Nein.
+        QCOMPARE(
+            MsgBox->Execute("A\r\nB\r\nC\r\nD\r\nE", mtCustom, "", TMsgBut{mbNo, mbYes}, false), 7);
+        QCOMPARE(buttonCount, 2);
+        QVERIFY2(MsgBox->OuterSize().height() > 120, "five lines make the dialog taller");
+        QVERIFY(!MsgBox->Img->isVisible());
+    }
+
+    void debugLogWindow() {
+        Start();
+        QVERIFY(!Debug->isVisible());
+        Debug->S("hello");
+        Debug->TH("ab", 10);
+        Debug->L(u'=');
+        QCOMPARE(Debug->Memo->toPlainText(), QString("hello\nab: 0000000A\n") + QString(60, '='));
+        QTest::mouseDClick(Debug->Memo->viewport(), Qt::LeftButton);
+        QCOMPARE(Debug->Memo->toPlainText(), QString());
+        QCOMPARE(Debug->size(), QSize(594, 554));
+    }
+};
+
+QTEST_MAIN(GuiTest)
+#include "GuiTest.moc"

@@ -1,0 +1,195 @@
+// The settings store on real files in a temporary folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "IniFile.h"
+#include "TempDir.h"
+
+namespace kordel {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+namespace fs = std::filesystem;
+
+constexpr const char* Name = "Kordel_Update.ini";
+
+// Gives the file a new last-write time, as an edit by another program would.
+void Touch(const std::string& bytes) {
+    WriteFile(Name, bytes);
+    fs::last_write_time(Name, fs::last_write_time(Name) + std::chrono::seconds(5));
+}
+
+TEST(IniFileTest, HandEditedFileIsReadAndRewrittenInTheStoresForm) {
+    TempDir dir;
+    WriteFile(Name,
+              "stray line before any section\n; a comment\n\n[config]\n  comport = COM5  \n"
+              "plain line\n\n\n[Other]\nA=1\n[CONFIG]\nComPort=COM9\n");
+    TIniFile ini;
+    ini.SetFileName(Name);
+    ini.DefaultSection = "CONFIG";
+    EXPECT_EQ(ini.ReadString("ComPort", ""), "COM5") << "names match ignoring case; blanks trimmed";
+    EXPECT_EQ(ini.ReadString("other\\a", ""), "1");
+    EXPECT_EQ(ini.ReadString("Missing\\Key", "dflt"), "dflt");
+    ini.WriteString("ComPort", "COM7");
+    EXPECT_EQ(ReadFile(Name),
+              "[config]\r\nComPort=COM7\r\nplain line\r\n\r\n[Other]\r\nA=1\r\n\r\n[CONFIG]\r\n"
+              "ComPort=COM9\r\n\r\n");
+    ini.WriteString("New\\Key", "v");
+    EXPECT_NE(ReadFile(Name).find("[CONFIG]\r\nComPort=COM9\r\n\r\n[New]\r\nKey=v\r\n\r\n"),
+              std::string::npos)
+        << "a new section goes to the end";
+}
+
+TEST(IniFileTest, NoFileMeansDefaultsAndAnEmptyStoreWritesZeroBytes) {
+    TempDir dir;
+    TIniFile ini;
+    ini.SetFileName(Name);
+    EXPECT_EQ(ini.ReadInteger("Main\\ShowCmd", 7), 7);
+    EXPECT_FALSE(fs::exists(Name));
+    ini.BeginUpdate();
+    ini.EndUpdate();
+    ASSERT_TRUE(fs::exists(Name));
+    EXPECT_EQ(fs::file_size(Name), 0u);
+}
+
+TEST(IniFileTest, GroupsNestAndFlushOnlyAtTheOutermostEnd) {
+    TempDir dir;
+    TIniFile ini;
+    ini.SetFileName(Name);
+    ini.BeginUpdate();
+    ini.BeginUpdate();
+    ini.WriteInteger("S\\A", -12);
+    ini.EndUpdate();
+    EXPECT_FALSE(fs::exists(Name));
+    ini.WriteInteger("S\\B", 0);
+    ini.EndUpdate();
+    EXPECT_EQ(ReadFile(Name), "[S]\r\nA=-12\r\nB=0\r\n\r\n");
+}
+
+TEST(IniFileTest, IntegersAndLists) {
+    TempDir dir;
+    WriteFile(Name, "[S]\nEmpty=\nNeg= -5 \nBad=abc\nHex=$1F\n");
+    TIniFile ini;
+    ini.SetFileName(Name);
+    EXPECT_EQ(ini.ReadInteger("S\\Empty", 9), 0);
+    EXPECT_EQ(ini.ReadInteger("S\\Neg", 9), -5);
+    try {
+        ini.ReadInteger("S\\Bad", 9);
+        FAIL() << "no conversion error";
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(std::string(e.what()), "'abc' is not a valid integer value");
+    }
+    EXPECT_THROW(ini.ReadInteger("S\\Hex", 9), EConvertError);
+    EXPECT_EQ(ParseIntegerList("1,,2,x", {7, 7, 7, 7}), (std::vector<int>{1, 2, 7, 7}));
+    EXPECT_EQ(ParseIntegerList("", {7, 8}), (std::vector<int>{7, 8}));
+    EXPECT_EQ(ParseIntegerList(",,-3,4,5,6", {0, 0, 0, 0}), (std::vector<int>{-3, 4, 5, 6}));
+    EXPECT_EQ(FormatIntegerList({-1, 0, 412, 236}), "-1,0,412,236");
+}
+
+TEST(IniFileTest, ChangesOnDiskAreReloadedAndADeletedFileEmptiesTheStore) {
+    TempDir dir;
+    WriteFile(Name, "[CONFIG]\r\nComPort=COM1\r\n");
+    TIniFile ini;
+    ini.SetFileName(Name);
+    EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM1");
+    Touch("[CONFIG]\r\nComPort=COM2\r\n");
+    EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM2");
+    fs::remove(Name);
+    EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", "none"), "none");
+}
+
+TEST(IniFileTest, AnotherCopysValueSurvivesUnlessTheSameKeyIsWritten) {
+    TempDir dir;
+    TIniFile first, second;
+    first.SetFileName(Name);
+    second.SetFileName(Name);
+    first.WriteString("CONFIG\\ComPort", "COM1");
+    fs::last_write_time(Name, fs::last_write_time(Name) + std::chrono::seconds(5));
+    second.WriteString("Main\\ShowCmd", "1");
+    EXPECT_EQ(ReadFile(Name), "[CONFIG]\r\nComPort=COM1\r\n\r\n[Main]\r\nShowCmd=1\r\n\r\n");
+}
+
+TEST(IniFileTest, ReadOnlyFileIsReadButNeverWritten) {
+    TempDir dir;
+    const std::string original = "[CONFIG]\nComPort=COM4\n; keep me\n";
+    WriteFile(Name, original);
+    fs::permissions(Name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    {
+        TIniFile ini;
+        ini.SetFileName(Name);
+        EXPECT_TRUE(ini.ReadOnly());
+        EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM4");
+        ini.WriteString("CONFIG\\ComPort", "COM5");
+        ini.Flush();
+        EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM4") << "writes are refused";
+    }
+    EXPECT_EQ(ReadFile(Name), original);
+}
+
+TEST(IniFileTest, UnreadableFileIsReportedOnceAndNeverOverwritten) {
+    TempDir dir;
+    fs::create_directory(Name);  // exists, but cannot be read as a file
+    std::vector<std::string> reports;
+    TIniFile ini;
+    ini.OnReadFailure = [&](const std::string& m) { reports.push_back(m); };
+    ini.SetFileName(Name);
+    EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", "dflt"), "dflt");
+    ini.WriteString("CONFIG\\ComPort", "COM3");
+    ini.ReadString("CONFIG\\ComPort", "");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("Cannot read the settings file Kordel_Update.ini"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_directory(Name));
+}
+
+TEST(IniFileTest, FailedWritesAreSilentAndValuesStayInMemory) {
+    TempDir dir;
+    WriteFile("blocker", "");
+    TIniFile ini;
+    ini.SetFileName("blocker/sub/Kordel_Update.ini");  // the folder cannot be created
+    ini.WriteString("CONFIG\\ComPort", "COM6");
+    EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM6");
+}
+
+struct EncodingCase {
+    const char* name;
+    std::string bytes;
+    TIniEncoding encoding;
+};
+
+class IniEncodingTest : public ::testing::TestWithParam<EncodingCase> {};
+
+// The encoding found in the file is kept when it is written back.
+TEST_P(IniEncodingTest, ReadsAndKeepsTheFilesEncoding) {
+    TempDir dir;
+    WriteFile(Name, GetParam().bytes);
+    TIniFile ini;
+    ini.SetFileName(Name);
+    EXPECT_EQ(ini.Encoding(), GetParam().encoding);
+    EXPECT_EQ(ini.ReadString("S\\K", ""), "\xC3\x84\xE2\x82\xAC");  // "Ä€" in UTF-8
+    ini.Flush();
+    EXPECT_EQ(ReadFile(Name), GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, IniEncodingTest,
+    ::testing::Values(
+        EncodingCase{"ansi", "[S]\r\nK=\xC4\x80\r\n\r\n", TIniEncoding::Ansi},
+        EncodingCase{"utf8", "\xEF\xBB\xBF[S]\r\nK=\xC3\x84\xE2\x82\xAC\r\n\r\n",
+                     TIniEncoding::Utf8},
+        EncodingCase{
+            "utf16le",
+            std::string("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\xC4\0\xAC\x20\r\0\n\0\r\0\n\0", 28),
+            TIniEncoding::Utf16LE},
+        EncodingCase{
+            "utf16be",
+            std::string("\xFE\xFF\0[\0S\0]\0\r\0\n\0K\0=\0\xC4\x20\xAC\0\r\0\n\0\r\0\n", 28),
+            TIniEncoding::Utf16BE}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kordel
