@@ -24,8 +24,8 @@ class PortTest : public ::testing::Test {
 
     PtyPair far;
     std::string portName = far.Path();
+    std::vector<bool> led;  // outlives io, whose destructor still reports the close
     TComIo io;
-    std::vector<bool> led;
 };
 
 TEST_F(PortTest, ConnectProgramsTheLineAndLightsTheLed) {
