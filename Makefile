@@ -47,6 +47,14 @@ test-sanitize: deps
 run: build
 	$(BUILD)/cli/kordel-flash --sim
 
+# Starts the window next to a simulated module, its port selected: press START.
+gui: build
+	tools/try-gui.sh $(BUILD)
+
+# Remakes the README's screenshots under Xvfb.
+screenshots: build
+	tools/screenshots.sh $(BUILD) docs/screenshots
+
 bench: build
 	$(BUILD)/bench/kordel-bench $(BUILD)/sim/kordel-sim 5
 
