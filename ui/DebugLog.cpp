@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "HexDump.h"
+#include "TextCodec.h"
 
 namespace kordel {
 
@@ -31,20 +32,10 @@ void TDebugLog::TH(const std::string& txt, std::int32_t n) {
 }
 
 void TDebugLog::L(char16_t c) {
+    std::string one;
+    AppendUtf8(one, c);
     std::string line;
-    char utf8[4];
-    int len = 0;
-    if (c < 0x80) {
-        utf8[len++] = static_cast<char>(c);
-    } else if (c < 0x800) {
-        utf8[len++] = static_cast<char>(0xC0 | (c >> 6));
-        utf8[len++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        utf8[len++] = static_cast<char>(0xE0 | (c >> 12));
-        utf8[len++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        utf8[len++] = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    for (int i = 0; i < 60; ++i) line.append(utf8, static_cast<std::size_t>(len));
+    for (int i = 0; i < 60; ++i) line += one;
     Append(line);
 }
 

@@ -1,5 +1,8 @@
 #include "IniFile.h"
 
+#include "PortList.h"
+#include "TextCodec.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,66 +16,6 @@ namespace kordel {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Windows-1252 code points of the bytes 80..9F; the rest equals Latin-1.
-constexpr char32_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Decodes UTF-8; a malformed sequence gives U+FFFD for its first byte.
-std::u32string Utf8ToCodePoints(const std::string& s) {
-    std::u32string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
-        char32_t c = extra == 0   ? b
-                     : extra == 1 ? (b & 0x1F)
-                     : extra == 2 ? (b & 0x0F)
-                                  : (b & 0x07);
-        bool ok = extra >= 0 && i + extra < s.size() + (extra == 0 ? 1 : 0);
-        for (int k = 1; ok && k <= extra; ++k) {
-            const auto n = static_cast<unsigned char>(s[i + k]);
-            ok = (n & 0xC0) == 0x80;
-            c = (c << 6) | (n & 0x3F);
-        }
-        if (!ok) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += c;
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
 
 std::string Trim(const std::string& s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -245,7 +188,7 @@ std::string DecodeIniText(const std::string& bytes, TIniEncoding& encoding) {
     }
     encoding = TIniEncoding::Ansi;
     for (unsigned char b : bytes) {
-        AppendUtf8(out, b >= 0x80 && b < 0xA0 ? Cp1252High[b - 0x80] : char32_t{b});
+        AppendUtf8(out, Cp1252ToCodePoint(b));
     }
     return out;
 }
@@ -277,15 +220,8 @@ std::string EncodeIniText(const std::string& utf8, TIniEncoding encoding) {
         }
         case TIniEncoding::Ansi:
             for (char32_t c : Utf8ToCodePoints(utf8)) {
-                char byte = '?';
-                if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
-                    byte = static_cast<char>(c);
-                } else {
-                    for (int k = 0; k < 32; ++k) {
-                        if (Cp1252High[k] == c) byte = static_cast<char>(0x80 + k);
-                    }
-                }
-                out += byte;
+                const int byte = CodePointToCp1252(c);
+                out += byte < 0 ? '?' : static_cast<char>(byte);
             }
             return out;
     }

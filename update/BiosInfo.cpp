@@ -3,42 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "Resources.h"
+#include "TextCodec.h"
 
 namespace kordel {
-
-namespace {
-
-std::uint16_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-void PutLe(std::uint8_t* p, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// Windows-1252 code points of the bytes 80..9F; the rest of the page equals Latin-1.
-constexpr char16_t Cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-}  // namespace
 
 TBiosInfo TBiosInfo::FromBytes(const std::array<std::uint8_t, BiosInfoSize>& raw) {
     TBiosInfo info;
@@ -120,7 +89,7 @@ std::string BiosInfoStr(const TBiosInfo& info) {
     std::string text;
     for (std::uint8_t b : info.ProgInfo) {
         if (b == 0) break;
-        AppendUtf8(text, b >= 0x80 && b < 0xA0 ? Cp1252High[b - 0x80] : char32_t{b});
+        AppendUtf8(text, Cp1252ToCodePoint(b));
     }
     return text;
 }

@@ -1,5 +1,6 @@
 #include "Update.h"
 
+#include "ByteOrder.h"
 #include "Pause.h"
 
 #include <algorithm>
@@ -14,14 +15,6 @@ namespace {
 constexpr std::int32_t ShortReplyTimeoutMs = 200;
 constexpr std::int32_t FlashWriteTimeoutMs = 500;
 constexpr const char* CrLf = "\r\n";
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 void Step(const TUpdateInput& in, TUpdateStep step) {
     if (in.progress) in.progress->StepStarted(step);
@@ -89,7 +82,7 @@ std::uint16_t DeriveCryptWords(TComIo& io, const std::array<std::uint8_t, 12>& c
     w[5] = w[2] ^ w[0];
     for (int i = 0; i < 4; ++i) {
         std::uint8_t bytes[12];
-        for (int k = 0; k < 3; ++k) PutLe32(&bytes[4 * k], w[i + k]);
+        for (int k = 0; k < 3; ++k) PutLe(&bytes[4 * k], w[i + k], 4);
         const std::uint32_t c = Crc32(bytes, sizeof bytes);
         io.Crypt[i] = {static_cast<std::uint16_t>(c >> 16), static_cast<std::uint16_t>(c & 0xFFFF)};
     }

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "BiosInfo.h"
+#include "ByteOrder.h"
 #include "ComIo.h"
 
 namespace kordel {
