@@ -47,6 +47,21 @@ void Poll(std::function<bool()> check) {
     timer->start();
 }
 
+// Accepts the application's standard error box once it shows, keeping its text.
+void AcceptStandardErrorBox(QString& text) {
+    Poll([&text] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box && box->objectName() == "StandardErrorBox" && box->isVisible()) {
+                text = box->text();
+                box->accept();
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
 }  // namespace
 
 class GuiTest : public QObject {
@@ -227,16 +242,7 @@ class GuiTest : public QObject {
 
     void badNumberInTheSettingsIsReportedAndTheShowGoesOn() {
         QString reported;
-        Poll([&] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (w->objectName() == "StandardErrorBox" && w->isVisible()) {
-                    reported = static_cast<QMessageBox*>(w)->text();
-                    static_cast<QMessageBox*>(w)->accept();
-                    return true;
-                }
-            }
-            return false;
-        });
+        AcceptStandardErrorBox(reported);
         Start("[Main]\r\nShowCmd=abc\r\n");
         QCOMPARE(reported, QString("'abc' is not a valid integer value"));
         QCOMPARE(Main->cbPort->count(), 1);
@@ -254,7 +260,8 @@ class GuiTest : public QObject {
             size = MsgBox->frameGeometry().size();  // the outer size, frame included
             label = MsgBox->InfoLabel->pos();
             button = MsgBox->But[0]->pos();
-            focused = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+            focused =
+                QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
             QTest::keyClick(MsgBox, Qt::Key_Escape);
         });
         const int result = MsgBox->Execute("Short", mtError, "", TMsgBut{mbClose}, false);
@@ -276,6 +283,19 @@ class GuiTest : public QObject {
         QCOMPARE(buttonCount, 2);
         QVERIFY2(MsgBox->OuterSize().height() > 120, "five lines make the dialog taller");
         QVERIFY(!MsgBox->Img->isVisible());
+    }
+
+    void missingImageIsReportedAndStartStaysOff() {
+        UnregisterResource(BiosResourceName, BiosResourceType);
+        QString reported;
+        AcceptStandardErrorBox(reported);
+        Start();
+        RegisterResource(BiosResourceName, BiosResourceType, TestImage());
+        QVERIFY(reported.contains("BIOS_KORDEL"));
+        QVERIFY(!Main->ButStart->isEnabled());
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QVERIFY(module->Requests().empty());
+        QCOMPARE(Main->cbPort->count(), 1);
     }
 
     void debugLogWindow() {

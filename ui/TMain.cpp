@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "ComIo.h"
+#include "DistCopy.h"
 #include "Globals.h"
 #include "TDebug.h"
 #include "TMsgBox.h"
@@ -247,7 +248,7 @@ std::vector<std::string> TMain::Arguments() {
 }
 
 bool TMain::DevEnvironmentPresent() {
-    return QGuiApplication::platformName() == "xcb" && TopLevelWindowOfClassExists("TAPPBUILDER");
+    return QGuiApplication::platformName() == "xcb" && TopLevelWindowOfClassExists(DevEnvironmentClass);
 }
 
 void TMain::ShowDebugLog() {

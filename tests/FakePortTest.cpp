@@ -1,5 +1,6 @@
-// The line-event watcher's hand-over, on a port whose platform side reports a modem
-// line change every few milliseconds.
+// The port's shared part over a fake platform side: the line-event watcher's hand-over
+// (the fake reports a modem line change every few milliseconds) and when settings
+// groups reach the platform.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ComIo.h"
 #include "ComPort.h"
 
 namespace kordel {
@@ -25,7 +27,11 @@ class ChattyPort final : public TComPort {
         actual = 0;
         return 0;
     }
-    int PlatformApplyTimeouts(const TComTimeouts&) override { return 0; }
+    int PlatformApplyTimeouts(const TComTimeouts& t) override {
+        ++timeoutsApplied;
+        lastReadConstant = t.ReadTotalConstant();
+        return 0;
+    }
     TIoResult PlatformRead(std::uint8_t*, std::int32_t) override { return {}; }
     TIoResult PlatformWrite(const std::uint8_t*, std::int32_t count) override { return {count, 0}; }
     int PlatformClearErrors(std::uint32_t& n) override {
@@ -50,6 +56,10 @@ class ChattyPort final : public TComPort {
         cv_.notify_all();
     }
     void PlatformEndWatch() override {}
+
+  public:
+    int timeoutsApplied = 0;
+    std::uint32_t lastReadConstant = 0;
 
   private:
     std::mutex mutex_;
@@ -132,6 +142,33 @@ TEST(LineEventWatcherTest, CloseNeverWaitsForAPendingHandOver) {
         dispatcher.RunPending();
     }
     EXPECT_EQ(calls, 0);
+}
+
+// Reads with the same timeout set the time-outs once; each change sets them again, and
+// a closed port only stores them (the next open applies what the last read left).
+TEST(SettingsGroupTest, TimeoutsReachThePlatformOnlyWhenTheyChange) {
+    TComIo io;
+    auto fake = std::make_unique<ChattyPort>();
+    ChattyPort& port = *fake;
+    io.cPort = std::move(fake);
+    io.PortNameSource = [] { return std::string("fake"); };
+    port.Events = 0;  // no watcher needed here
+    io.Connect(4407315);
+    const int afterOpen = port.timeoutsApplied;
+    EXPECT_EQ(afterOpen, 1);
+    io.ReadByte(200);
+    EXPECT_EQ(port.timeoutsApplied, afterOpen + 2) << "multiplier and constant both changed";
+    io.ReadByte(200);
+    EXPECT_EQ(port.timeoutsApplied, afterOpen + 2);
+    io.ReadByte(500);
+    io.ReadByte(200);
+    EXPECT_EQ(port.timeoutsApplied, afterOpen + 4);
+    io.DisConnect();
+    port.Timeouts.SetReadTotalConstant(900);
+    EXPECT_EQ(port.timeoutsApplied, afterOpen + 4) << "a closed port only stores";
+    io.Connect(4407315);
+    EXPECT_EQ(port.timeoutsApplied, afterOpen + 5);
+    EXPECT_EQ(port.lastReadConstant, 900u);
 }
 
 }  // namespace
