@@ -8,12 +8,25 @@
 
 namespace {
 
+// A transparent picture of the given size and a painter on it.
+struct Canvas {
+    explicit Canvas(int size) : image(size, size, QImage::Format_ARGB32) {
+        image.fill(Qt::transparent);
+        painter.begin(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+    }
+    QImage Done() {
+        painter.end();
+        return image;
+    }
+    QImage image;
+    QPainter painter;
+};
+
 // A white speech bubble with a grey dotted outline and a blue glyph.
 QImage Bubble(const QString& glyph) {
-    QImage image(32, 32, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+    Canvas canvas(32);
+    QPainter& p = canvas.painter;
     QPainterPath bubble;
     bubble.addRoundedRect(QRectF(2.5, 2.5, 27, 21), 9, 9);
     QPolygonF tail;
@@ -29,30 +42,26 @@ QImage Bubble(const QString& glyph) {
     p.setFont(font);
     p.setPen(QColor(0, 0, 200));
     p.drawText(QRectF(2.5, 2.5, 27, 21), Qt::AlignCenter, glyph);
-    return image;
+    return canvas.Done();
 }
 
 // A red disc with a white diagonal cross.
 QImage ErrorDisc() {
-    QImage image(32, 32, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+    Canvas canvas(32);
+    QPainter& p = canvas.painter;
     p.setBrush(QColor(210, 20, 20));
     p.setPen(QPen(QColor(140, 0, 0), 1));
     p.drawEllipse(QRectF(1.5, 1.5, 29, 29));
     p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(10.5, 10.5), QPointF(21.5, 21.5));
     p.drawLine(QPointF(21.5, 10.5), QPointF(10.5, 21.5));
-    return image;
+    return canvas.Done();
 }
 
 // The application icon: a chip with a down arrow, 64x64.
 QImage AppIcon() {
-    QImage image(64, 64, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+    Canvas canvas(64);
+    QPainter& p = canvas.painter;
     p.setPen(QPen(QColor(90, 90, 90), 3));
     for (int i = 0; i < 4; ++i) {
         const double x = 16 + i * 10.5;
@@ -67,7 +76,7 @@ QImage AppIcon() {
     arrow << QPointF(27, 19) << QPointF(37, 19) << QPointF(37, 30) << QPointF(43, 30)
           << QPointF(32, 44) << QPointF(21, 30) << QPointF(27, 30);
     p.drawPolygon(arrow);
-    return image;
+    return canvas.Done();
 }
 
 }  // namespace
