@@ -249,7 +249,7 @@ void Reporter::Note(std::size_t index, const std::string& key, bool ok, const st
              << ",\"ok\":" << (ok ? "true" : "false") << ",\"message\":" << JsonString(text) << "}"
              << std::endl;
     } else {
-        (ok ? out_ : err_) << text << std::endl;
+        (ok ? out_ : err_) << Prefix(index) << text << std::endl;
     }
 }
 
