@@ -313,8 +313,9 @@ std::string TIniFile::Serialize() const {
 void TIniFile::Flush() {
     if (fileName_.empty() || ReadOnly()) return;
     const std::string text = Serialize();
-    // A store with nothing in it writes an empty file, without a byte-order mark.
-    if (!ReplaceFile(FilePath(), text.empty() ? text : EncodeIniText(text, encoding_))) return;
+    // A store with nothing in it writes an empty file, without a byte-order mark. A failed
+    // write is silent: the values stay in memory for the next write that succeeds.
+    ReplaceFile(FilePath(), text.empty() ? text : EncodeIniText(text, encoding_));
 }
 
 void TIniFile::ApplyReloadRule() {

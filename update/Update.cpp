@@ -4,9 +4,7 @@
 #include "Pause.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace kordel {
 
