@@ -3,14 +3,13 @@
 #include <cerrno>
 #include <thread>
 
+#include "Cancel.h"
+
 namespace kordel::cli {
 
 namespace {
 
-struct Cancelled {};
-
-Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter,
-                  const std::atomic<bool>& cancel) {
+Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) {
     const std::string& port = plan.ports[index];
     TComIo io;
     io.PortNameSource = [&port] { return port; };
@@ -21,18 +20,16 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter,
     }
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
-        if (cancel) return Outcome::Cancelled;
+        if (CancelRequested()) return Outcome::Cancelled;
         auto sink = reporter.SinkFor(index, run);
-        TUpdateInput input{plan.image, plan.info, sink.get(), [&cancel] {
-                               if (cancel) throw Cancelled{};
-                           }};
+        TUpdateInput input{plan.image, plan.info, sink.get(), [] { ThrowIfCancelled(); }};
         try {
             RunUpdate(io, input, bootInfo);
             reporter.Success(index, run);
             continue;
-        } catch (const Cancelled&) {
+        } catch (const ECancelled& e) {
             io.DisConnect();
-            reporter.Failure(index, run, "Cancelled", "");
+            reporter.Failure(index, run, e.what(), "");
             return Outcome::Cancelled;
         } catch (const EComPort& e) {
             reporter.Failure(index, run, e.what(), HintFor(e));
@@ -73,14 +70,14 @@ std::string HintFor(const EComPort& e) {
     }
 }
 
-Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const std::atomic<bool>& cancel) {
+Outcome FlashAll(const FlashPlan& plan, Reporter& reporter) {
     std::vector<Outcome> outcomes(plan.ports.size(), Outcome::Ok);
     if (plan.ports.size() == 1) {
-        outcomes[0] = FlashPort(plan, 0, reporter, cancel);
+        outcomes[0] = FlashPort(plan, 0, reporter);
     } else {
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < plan.ports.size(); ++i) {
-            threads.emplace_back([&, i] { outcomes[i] = FlashPort(plan, i, reporter, cancel); });
+            threads.emplace_back([&, i] { outcomes[i] = FlashPort(plan, i, reporter); });
         }
         for (auto& t : threads) t.join();
     }

@@ -1,7 +1,6 @@
 // Runs the updates of kordel-flash: one link object and one thread per port.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -21,9 +20,9 @@ struct FlashPlan {
 enum class Outcome { Ok, Failed, Cancelled };
 
 // Flashes every port of the plan in parallel, `repeat` times each on the same link
-// object; a port stops at its first failure. `cancel` ends every update before its
-// next block, with the port closed.
-Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const std::atomic<bool>& cancel);
+// object; a port stops at its first failure. A cancellation (Cancel.h) ends every
+// update, with the port closed.
+Outcome FlashAll(const FlashPlan& plan, Reporter& reporter);
 
 // A line on the likely cause of a port failure, or empty.
 std::string HintFor(const EComPort& e);

@@ -1,8 +1,5 @@
 // kordel-flash: writes the embedded firmware image into Kordel modules from the
 // command line, one or several ports at once.
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Cancel.h"
+#include "Console.h"
 #include "Flasher.h"
 #include "KordelSim.h"
 #include "PortList.h"
@@ -20,15 +19,9 @@ namespace {
 
 using namespace kordel;
 
-std::atomic<bool> cancelRequested = false;
-extern "C" void OnInterrupt(int) {
-    cancelRequested = true;
-}
-
 constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
-constexpr int ExitInterrupted = 130;
 
 const char* const Usage = R"(Usage: kordel-flash --port PORT [--port PORT ...] [OPTIONS]
        kordel-flash --sim [OPTIONS]
@@ -199,20 +192,16 @@ int main(int argc, char** argv) {
         return ExitFailed;
     }
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    cli::InstallCancelHandlers();
 
     const cli::OutputMode mode = options.json    ? cli::OutputMode::Json
                                  : options.quiet ? cli::OutputMode::Quiet
-                                 : options.trace || !isatty(STDOUT_FILENO)
+                                 : options.trace || !cli::StdoutIsTerminal()
                                      ? cli::OutputMode::Plain
                                      : cli::OutputMode::Terminal;
     cli::Reporter reporter(mode, std::cout, std::cerr, options.ports);
     cli::FlashPlan plan{options.ports, options.repeat, options.trace, image.rs, image.BufBiosInfo};
-    const cli::Outcome outcome = cli::FlashAll(plan, reporter, cancelRequested);
+    const cli::Outcome outcome = cli::FlashAll(plan, reporter);
 
     const std::size_t firstSim = options.ports.size() - sims.size();
     for (std::size_t i = 0; i < sims.size() && outcome == cli::Outcome::Ok; ++i) {
@@ -224,7 +213,7 @@ int main(int argc, char** argv) {
         case cli::Outcome::Failed:
             return ExitFailed;
         case cli::Outcome::Cancelled:
-            return ExitInterrupted;
+            return cli::CancelExitCode(CancelRequested());
     }
     return ExitFailed;
 }

@@ -32,7 +32,7 @@ export KORDEL_EXTRA_PORTS="$work/ttySIM-slow:$work/ttySIM-silent"
 # Starts the window with `port` remembered; its top-left corner is the screen's.
 start_gui() {
   printf '[CONFIG]\r\nComPort=%s\r\n' "$1" > "$work/Kordel_Update.ini"
-  (cd "$work" && exec "$build/ui/kordel-update") > /dev/null 2>&1 &
+  (cd "$work" && exec "$build/ui/qt/kordel-update") > /dev/null 2>&1 &
   gui=$!
   pids+=($gui)
   for _ in $(seq 50); do xdotool search --name "Kordel Update" > /dev/null 2>&1 && break; sleep 0.1; done

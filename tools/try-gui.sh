@@ -20,4 +20,4 @@ cd "$run"
 # The settings file remembers the simulated port; a file of an earlier try is kept.
 [ -e Kordel_Update.ini ] || printf '[CONFIG]\r\nComPort=%s\r\n' "$port" > Kordel_Update.ini
 echo "Simulated module on $port; press START. The flash ends up in $run/flash.bin."
-KORDEL_EXTRA_PORTS="$port" "$build/ui/kordel-update"
+KORDEL_EXTRA_PORTS="$port" "$build/ui/qt/kordel-update"

@@ -1,0 +1,22 @@
+// The console kordel-flash runs in: how Ctrl-C and termination reach the port layer's
+// cancellation, and what kind of output the program writes to. One file per OS.
+#pragma once
+
+namespace kordel::cli {
+
+// Routes Ctrl-C and termination requests to the port layer's cancellation
+// (RequestCancel), which ends any running read, write or pause at once.
+void InstallCancelHandlers();
+
+// The exit status for a run ended by `signal`: 128 + the signal number (130 for
+// Ctrl-C, 143 for SIGTERM).
+int CancelExitCode(int signal);
+
+// True when standard output is an interactive terminal (progress bars), false for a
+// file or pipe (plain lines).
+bool StdoutIsTerminal();
+
+// The terminal's width in columns, or 0 when it is unknown.
+int TerminalColumns();
+
+}  // namespace kordel::cli
