@@ -29,6 +29,10 @@ enum TComExceptions : int {
     CEPortNotOpen = 23,
 };
 
+// What a backend's platform call returns when it failed but the platform gave no
+// error number: the failure's text then stands alone.
+inline constexpr int NoErrorNumber = -1;
+
 // The port layer's exception. Code is the condition (1..24); WinCode the platform's
 // error number, or -1 when the failure carries none.
 class EComPort : public std::runtime_error {
