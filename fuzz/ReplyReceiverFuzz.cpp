@@ -1,8 +1,9 @@
 // The reply receiver fed by a port that delivers the fuzzer's bytes.
 //
 // Input: the first byte is the sequence number before the first request; then each
-// exchange's reply is one chunk, a 16-bit little-endian length and that many bytes. When a chunk runs
-// out, reads time out; the purge before the next request drops what is left of it.
+// exchange's reply is one chunk: a 16-bit little-endian length and that many bytes.
+// The module sends the chunk once the request has been written; when it runs out,
+// reads time out; the purge before the next request drops what is left of it.
 //
 // Checked on every exchange: the result is a link code or a status byte; a result that
 // is a status byte comes only from a well-formed reply to this request, and a
@@ -21,7 +22,8 @@ namespace {
 
 class FeedPort final : public TComPort {
   public:
-    std::span<const std::uint8_t> chunk;  // the reply bytes of the current exchange
+    std::span<const std::uint8_t> next;   // the reply the module gives to the next write
+    std::span<const std::uint8_t> chunk;  // the reply being read
     std::size_t taken = 0;
     std::size_t writes = 0;
 
@@ -43,6 +45,8 @@ class FeedPort final : public TComPort {
     }
     TIoResult PlatformWrite(const std::uint8_t*, std::int32_t count) override {
         ++writes;
+        chunk = next;
+        taken = 0;
         return {count, 0};
     }
     int PlatformClearErrors(std::uint32_t& inQueue) override {
@@ -82,8 +86,7 @@ int WellFormedStatus(std::span<const std::uint8_t> bytes, std::uint8_t seq) {
 }
 
 void Exchange(TComIo& io, FeedPort& port, std::span<const std::uint8_t> reply) {
-    port.chunk = reply;
-    port.taken = 0;
+    port.next = reply;
     const std::size_t writesBefore = port.writes;
     io.NewOut(0x10);
     io.AddOut(TWidth::TLONG, 0x12345678);
