@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +49,8 @@ class RecordingPort final : public TComPort {
     }
     // Everything written, call by call.
     std::vector<std::vector<std::uint8_t>> writes;
+    // Plays the far end: called with each write, may queue the bytes that come back.
+    std::function<void(const std::vector<std::uint8_t>& written)> onWrite;
 
   protected:
     int Result(const std::string& op) const {
@@ -99,6 +102,7 @@ class RecordingPort final : public TComPort {
         Note("Write", {count});
         if (int r = Result("Write")) return {0, r};
         writes.emplace_back(buf, buf + count);
+        if (onWrite) onWrite(writes.back());
         return {count, 0};
     }
     int PlatformClearErrors(std::uint32_t& inQueue) override {
