@@ -53,13 +53,19 @@ const timespec* TimeLeft(const std::optional<Clock::time_point>& deadline, times
 // -errno; a cancellable wait raises ECancelled once cancellation was requested.
 int Wait(int fd, short events, const std::optional<Clock::time_point>& deadline,
          bool cancellable) {
+    bool watchCancel = cancellable;
     for (;;) {
         if (cancellable) ThrowIfCancelled();
-        pollfd p[2] = {{fd, events, 0}, {cancellable ? CancelWakeFd() : -1, POLLIN, 0}};
+        pollfd p[2] = {{fd, events, 0}, {watchCancel ? CancelWakeFd() : -1, POLLIN, 0}};
         timespec ts{};
         int n = ::ppoll(p, 2, TimeLeft(deadline, ts), nullptr);
         if (n > 0 && p[1].revents == 0) return p[0].revents;
-        if (n > 0) continue;  // the cancel descriptor: raised at the top
+        // The cancel descriptor: raised at the top. Readable without a request it could
+        // only wake this wait again and again, so it is left out from here on.
+        if (n > 0) {
+            watchCancel = watchCancel && CancelRequested() != 0;
+            continue;
+        }
         if (n == 0) {
             if (!deadline || Clock::now() >= *deadline) return 0;
             continue;  // woke a little early: the deadline rules

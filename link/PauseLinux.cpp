@@ -15,6 +15,7 @@ void PauseMs(int ms) {
     (void)tightTimers;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    int cancelFd = CancelWakeFd();
     for (;;) {
         ThrowIfCancelled();
         const auto left = deadline - Clock::now();
@@ -23,8 +24,9 @@ void PauseMs(int ms) {
         const timespec ts{static_cast<time_t>(ns / 1'000'000'000),
                           static_cast<long>(ns % 1'000'000'000)};
         // The cancel descriptor turns readable once cancellation was requested.
-        pollfd cancel{CancelWakeFd(), POLLIN, 0};
-        ::ppoll(&cancel, 1, &ts, nullptr);
+        pollfd cancel{cancelFd, POLLIN, 0};
+        // Readable without a request it would only end the sleep early again and again.
+        if (::ppoll(&cancel, 1, &ts, nullptr) > 0 && CancelRequested() == 0) cancelFd = -1;
     }
 }
 
