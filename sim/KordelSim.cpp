@@ -179,7 +179,7 @@ std::array<std::uint8_t, 48> SimOptions::DefaultBootInfo() {
 
 // ---------------------------------------------------------------- life cycle
 
-KordelSim::KordelSim(SimOptions options) : options_(std::move(options)), flash_(FlashSize, 0xFF) {
+KordelSim::KordelSim(SimOptions options) : options_(std::move(options)) {
     cryptWord_ = ExpectedCryptWord(options_.cpuId);
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     Check(master_ >= 0, "posix_openpt");
@@ -367,6 +367,9 @@ void KordelSim::BuildAnswer(const ReceivedFrame& frame, std::uint8_t& status,
             } else {
                 const std::uint32_t offset = address - FlashBase;
                 std::lock_guard lock(mutex_);
+                // The flash grows as it is written, erased (FF) up to the block: filling
+                // all of it up front costs a megabyte per module at start-up.
+                if (flash_.size() < offset + 256) flash_.resize(offset + 256, 0xFF);
                 std::copy(p.begin() + 6, p.end(), flash_.begin() + offset);
                 flashEnd_ = std::max(flashEnd_, offset + 256);
             }

@@ -139,7 +139,7 @@ class KordelSim {
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::vector<std::uint8_t> flash_;
+    std::vector<std::uint8_t> flash_;  // from FlashBase up to the highest block written
     std::uint32_t flashEnd_ = 0;
     std::deque<ReceivedFrame> requests_;
     std::vector<std::string> lineReports_;
