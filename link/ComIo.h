@@ -5,7 +5,9 @@
 // Reply frame:    1B seq cLo cHi status  0E data[c]    check
 // The check byte is the XOR of every byte before it. The link never raises for link
 // trouble: ComAction returns a negative link code or the module's status byte. Port
-// failures (EComPort) pass through unchanged.
+// failures (EComPort) pass through unchanged, and so does ECancelled (Cancel.h): a
+// cancellation is no link failure, it breaks the exchange off wherever it is and the
+// caller closes the port.
 #pragma once
 
 #include <array>

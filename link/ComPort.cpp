@@ -235,18 +235,18 @@ std::int32_t TComPort::Write(const void* Buffer, std::int32_t Count) {
     return r.bytes;
 }
 
+// Purge, break and modem status go to the platform even on a closed port: it answers
+// with its own bad-handle error, under the operation's own failure code. Only reads and
+// writes have "Port Not Open".
 void TComPort::ClearBuffer(bool Input, bool Output) {
-    CheckOpen();
     RaiseIf(PlatformPurge(false, Input, Output), CE_PurgeFailed);
 }
 
 void TComPort::SetBreak(bool OnOff) {
-    CheckOpen();
     RaiseIf(PlatformSetBreak(OnOff), CE_EscapeComFailed);
 }
 
 std::uint32_t TComPort::ModemStatus() {
-    CheckOpen();
     std::uint32_t lines = 0;
     RaiseIf(PlatformModemStatus(lines), CE_ModemStatFailed);
     return lines;

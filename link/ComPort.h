@@ -300,7 +300,12 @@ class TComPort {
     TComPort();
     void StopWatcher();
 
-    // Each returns 0 or the platform's error number, unless stated otherwise.
+    // Each returns 0, the platform's error number, or NoErrorNumber when the platform
+    // failed without giving one, unless stated otherwise. PlatformPurge, PlatformSetBreak
+    // and PlatformModemStatus are also called on a closed port and must then fail with
+    // the platform's bad-handle error (EBADF, ERROR_INVALID_HANDLE).
+    // PlatformRead, PlatformWrite and the pauses raise ECancelled (Cancel.h) once the
+    // process asked for cancellation; nothing in the port layer catches it.
     virtual int PlatformOpen(const std::string& name) = 0;
     virtual int PlatformClose() = 0;
     virtual int PlatformSetupQueues(std::uint32_t input, std::uint32_t output) = 0;

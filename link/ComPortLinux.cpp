@@ -1,5 +1,7 @@
 // The Linux backend of the serial port: a tty device opened by path, non-blocking,
-// with every wait done by poll() against a steady_clock deadline.
+// with every wait done by poll() against a steady_clock deadline. Every wait of a read
+// or write also watches the process-wide cancel descriptor and raises ECancelled as
+// soon as cancellation is requested, whatever the far end does.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -9,10 +11,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <optional>
 
+#include "Cancel.h"
+#include "CancelLinux.h"
 #include "ComPort.h"
 #include "LineSettingsLinux.h"
 #include "UniqueFd.h"
@@ -29,30 +34,49 @@ bool NoModemLines(int err) {
     return err == ENOTTY || err == EINVAL;
 }
 
-// Milliseconds left until `deadline` as a poll() timeout; -1 waits without limit.
-int PollTimeout(const std::optional<Clock::time_point>& deadline) {
-    if (!deadline) return -1;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-}
-
 std::optional<Clock::time_point> DeadlineAfter(std::uint64_t ms) {
     return Clock::now() + std::chrono::milliseconds(ms);
 }
 
-// poll() on one descriptor, restarted after signals with the time that is left.
-// Returns the revents (0 on time-out) or -errno.
-int PollOne(int fd, short events, const std::optional<Clock::time_point>& deadline) {
+// Time left until `deadline` for ppoll(); nullptr waits without limit.
+const timespec* TimeLeft(const std::optional<Clock::time_point>& deadline, timespec& ts) {
+    if (!deadline) return nullptr;
+    const auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    return &ts;
+}
+
+// Waits on `fd` (and, when `cancellable`, on the cancel descriptor too), restarted after
+// signals with the time that is left. Returns the revents of `fd` (0 on time-out) or
+// -errno; a cancellable wait raises ECancelled once cancellation was requested.
+int Wait(int fd, short events, const std::optional<Clock::time_point>& deadline,
+         bool cancellable) {
+    bool watchCancel = cancellable;
     for (;;) {
-        pollfd p{fd, events, 0};
-        int n = ::poll(&p, 1, PollTimeout(deadline));
-        if (n > 0) return p.revents;
+        if (cancellable) ThrowIfCancelled();
+        pollfd p[2] = {{fd, events, 0}, {watchCancel ? CancelWakeFd() : -1, POLLIN, 0}};
+        timespec ts{};
+        int n = ::ppoll(p, 2, TimeLeft(deadline, ts), nullptr);
+        if (n > 0 && p[1].revents == 0) return p[0].revents;
+        // The cancel descriptor: raised at the top. Readable without a request it could
+        // only wake this wait again and again, so it is left out from here on.
+        if (n > 0) {
+            watchCancel = watchCancel && CancelRequested() != 0;
+            continue;
+        }
         if (n == 0) {
             if (!deadline || Clock::now() >= *deadline) return 0;
             continue;  // woke a little early: the deadline rules
         }
         if (errno != EINTR) return -errno;
     }
+}
+
+// A wait of a read or write: ends early by ECancelled.
+int WaitForIo(int fd, short events, const std::optional<Clock::time_point>& deadline) {
+    return Wait(fd, events, deadline, true);
 }
 
 TComEvents CounterEvents(const serial_icounter_struct& a, const serial_icounter_struct& b) {
@@ -87,20 +111,15 @@ class TComPortLinux final : public TComPort {
         UniqueFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (!fd) return errno;
         if (!::isatty(fd.get())) return ENOTTY;
-        // TIOCEXCL keeps other users' opens out; the advisory lock also stops a second
-        // instance running as root, which TIOCEXCL lets through.
-        if (::ioctl(fd.get(), TIOCEXCL) != 0) return errno;
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            int err = errno == EWOULDBLOCK ? EBUSY : errno;
-            ::ioctl(fd.get(), TIOCNXCL);
-            return err;
-        }
+        // The advisory lock comes first: an opener that does not get it (a second
+        // instance, even as root) leaves alone the exclusive flag of the holder.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
         UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (!wake) {
-            int err = errno;
-            ::ioctl(fd.get(), TIOCNXCL);
-            return err;
-        }
+        if (!wake) return errno;
+        // TIOCEXCL keeps other users' opens out (root gets through; the lock stops it).
+        // It is the last step that can fail, so no failure path ever has to clear it:
+        // the flag is cleared only when a port we hold is closed.
+        if (::ioctl(fd.get(), TIOCEXCL) != 0) return errno;
         fd_ = std::move(fd);
         wake_ = std::move(wake);
         RequestLowLatency();
@@ -171,6 +190,7 @@ class TComPortLinux final : public TComPort {
     }
 
     TIoResult PlatformWrite(const std::uint8_t* buf, std::int32_t count) override {
+        ThrowIfCancelled();
         TIoResult r;
         std::optional<Clock::time_point> deadline;
         if (writeMultiplier_ != 0 || writeConstant_ != 0) {
@@ -187,7 +207,7 @@ class TComPortLinux final : public TComPort {
                 r.error = errno;
                 break;
             }
-            int ev = PollOne(fd_.get(), POLLOUT, deadline);
+            int ev = WaitForIo(fd_.get(), POLLOUT, deadline);
             if (ev < 0) {
                 r.error = -ev;
                 break;
@@ -209,11 +229,12 @@ class TComPortLinux final : public TComPort {
         return 0;
     }
 
-    // Every read and write here completes before it returns, so aborting has nothing to do.
+    // Every read and write here completes before it returns, so aborting has nothing to do;
+    // the descriptor is still checked, so a closed port fails as a flush would (EBADF).
     int PlatformPurge(bool /*abortIo*/, bool rxClear, bool txClear) override {
         int which = rxClear && txClear ? TCIOFLUSH : rxClear ? TCIFLUSH : txClear ? TCOFLUSH : -1;
-        if (which >= 0 && ::tcflush(fd_.get(), which) != 0) return errno;
-        return 0;
+        const int r = which >= 0 ? ::tcflush(fd_.get(), which) : ::fcntl(fd_.get(), F_GETFD);
+        return r < 0 ? errno : 0;
     }
 
     int PlatformSetBreak(bool on) override {
@@ -242,7 +263,7 @@ class TComPortLinux final : public TComPort {
     // pseudo-terminal) has nothing to watch, and the wait only ends for stopping.
     TComEvents PlatformWaitEvents() override {
         const auto period = counters_ ? std::optional(DeadlineAfter(50)) : std::nullopt;
-        int ev = PollOne(wake_.get(), POLLIN, period);
+        int ev = Wait(wake_.get(), POLLIN, period, false);
         if (ev != 0) return 0;
         serial_icounter_struct now{};
         if (::ioctl(fd_.get(), TIOCGICOUNT, &now) != 0) return 0;
@@ -268,7 +289,7 @@ class TComPortLinux final : public TComPort {
     int ReadSome(std::uint8_t* buf, std::int32_t count,
                  const std::optional<Clock::time_point>& deadline, int& error) {
         for (;;) {
-            int ev = PollOne(fd_.get(), POLLIN, deadline);
+            int ev = WaitForIo(fd_.get(), POLLIN, deadline);
             if (ev < 0) {
                 error = -ev;
                 return 0;

@@ -153,22 +153,32 @@ std::string TPortInfo::Description() const {
     return text;
 }
 
+void EndListingAtOverlongName(std::vector<TPortInfo>& enumerated) {
+    auto overlong = std::find_if(enumerated.begin(), enumerated.end(), [](const TPortInfo& p) {
+        return p.Name.size() > MaxPortNameLength;
+    });
+    enumerated.erase(overlong, enumerated.end());
+}
+
 std::optional<std::vector<TPortInfo>> ListPortInfos(const TPortListSource& source) {
     auto ports = PlatformPortInfos(source);
+    if (ports) EndListingAtOverlongName(*ports);
     std::string extra;
     if (source.extraPorts) {
         extra = *source.extraPorts;
     } else if (const char* env = std::getenv("KORDEL_EXTRA_PORTS")) {
         extra = env;
     }
-    const auto extras = SplitColons(extra);
-    if (!ports && extras.empty()) return std::nullopt;
-    if (!ports) ports.emplace();
-    for (const auto& name : extras) {
+    std::vector<TPortInfo> extras;
+    for (const auto& name : SplitColons(extra)) {
         TPortInfo info;
         info.Name = name;
-        ports->push_back(std::move(info));
+        extras.push_back(std::move(info));
     }
+    EndListingAtOverlongName(extras);
+    if (!ports && extras.empty()) return std::nullopt;
+    if (!ports) ports.emplace();
+    ports->insert(ports->end(), extras.begin(), extras.end());
     std::stable_sort(ports->begin(), ports->end(), [](const TPortInfo& a, const TPortInfo& b) {
         return CompareIgnoreCase(a.Name, b.Name) < 0;
     });

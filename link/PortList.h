@@ -39,12 +39,21 @@ struct TPortListSource {
     std::string devDir = "/dev";
     // Extra names, colon-separated (for virtual ports such as the simulator's).
     std::optional<std::string> extraPorts;  // nullopt: the KORDEL_EXTRA_PORTS variable
-    // Whether a platform UART (8250 type) at this device path has real hardware behind it.
-    std::function<bool(const std::string& devPath)> uartPresent;
 };
 
+// The longest port name a listing takes, in characters (UTF-16 code units on Windows,
+// bytes elsewhere): the 256-byte value buffer of the Windows listing, terminator included.
+inline constexpr std::size_t MaxPortNameLength = 127;
+
+// Ends a listing, given in enumeration order, at its first name longer than
+// MaxPortNameLength: that entry and all after it are dropped. Every platform's listing
+// goes through this, so they all stop at the same place.
+void EndListingAtOverlongName(std::vector<TPortInfo>& enumerated);
+
 // The ports present, sorted alphabetically without regard to letter case; nullopt when
-// the platform's list cannot be read.
+// the platform's list cannot be read. The platform's enumeration and the extra names
+// are each ended at their first overlong name (EndListingAtOverlongName). Nothing here
+// opens a device.
 std::optional<std::vector<TPortInfo>> ListPortInfos(const TPortListSource& source = {});
 
 // Replaces Ports with the names of the ports present (alphabetical, case-insensitive);

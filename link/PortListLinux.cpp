@@ -1,14 +1,10 @@
 // The Linux list of serial ports: the ttys under /sys/class/tty that have a device
 // behind them (USB serial, CDC-ACM, platform UARTs), named /dev/NAME.
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "PortList.h"
-#include "UniqueFd.h"
 
 namespace kordel {
 
@@ -24,15 +20,6 @@ std::string ReadAttribute(const fs::path& file) {
         line.pop_back();
     }
     return line;
-}
-
-// The 8250 driver registers a tty for every possible legacy port; only those where
-// the driver found a UART are real.
-bool UartPresent(const std::string& devPath) {
-    UniqueFd fd(::open(devPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) return false;
-    serial_struct ss{};
-    return ::ioctl(fd.get(), TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
 }
 
 // Fills the USB fields from the first ancestor of the tty's device that is a USB device.
@@ -71,26 +58,36 @@ std::string DriverName(const fs::path& deviceDir) {
 
 }  // namespace
 
+// Whether a tty of the serial core has a UART behind it, from sysfs alone: opening the
+// device to ask would raise DTR and RTS, which resets some attached boards. The serial
+// core's "type" attribute is the UART type the driver found, 0 (PORT_UNKNOWN) for the
+// placeholders that the 8250 driver registers for every possible legacy port. A tty
+// without the attribute (not a serial-core port, or a kernel before it existed) is
+// listed: nothing here can tell, and opening it is Connect's business.
+bool HasUart(const fs::path& ttyDir) {
+    std::error_code ec;
+    const fs::path type = ttyDir / "type";
+    if (!fs::exists(type, ec)) return true;
+    return ReadAttribute(type) != "0";
+}
+
 std::optional<std::vector<TPortInfo>> PlatformPortInfos(const TPortListSource& source) {
     std::error_code ec;
     fs::directory_iterator it(source.sysfsTtyRoot, ec);
     if (ec) return std::nullopt;
+    // The enumeration goes by name, so that where a listing ends does not depend on the
+    // order in which the directory happens to list its entries.
+    std::vector<fs::path> ttys;
+    for (const auto& entry : it) ttys.push_back(entry.path());
+    std::sort(ttys.begin(), ttys.end());
     std::vector<TPortInfo> ports;
-    for (const auto& entry : it) {
-        const fs::path device = entry.path() / "device";
+    for (const auto& tty : ttys) {
+        const fs::path device = tty / "device";
         if (!fs::exists(device, ec)) continue;  // virtual consoles, ptys and the like
+        if (!HasUart(tty)) continue;
         TPortInfo info;
-        const std::string name = entry.path().filename().string();
-        info.Name = (fs::path(source.devDir) / name).string();
+        info.Name = (fs::path(source.devDir) / tty.filename()).string();
         info.Driver = DriverName(device);
-        // Serial-core ports tell their UART type; 0 means no UART was found there.
-        const fs::path type = entry.path() / "type";
-        if (fs::exists(type, ec)) {
-            if (ReadAttribute(type) == "0") continue;
-        } else if (info.Driver == "serial8250") {
-            const auto& present = source.uartPresent ? source.uartPresent : UartPresent;
-            if (!present(info.Name)) continue;
-        }
         AddUsbDetails(device, info);
         ports.push_back(std::move(info));
     }

@@ -127,6 +127,7 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& erro
         {"check", FaultKind::BadCheck, false},    {"trunc", FaultKind::Truncate, true},
         {"status", FaultKind::Status, true},      {"delay", FaultKind::Delay, true},
         {"hangup", FaultKind::HangUp, false},     {"data", FaultKind::Data, true},
+        {"dribble", FaultKind::Dribble, true},
     };
     for (const auto& k : kinds) {
         if (kind != k.name) continue;
@@ -178,7 +179,7 @@ std::array<std::uint8_t, 48> SimOptions::DefaultBootInfo() {
 
 // ---------------------------------------------------------------- life cycle
 
-KordelSim::KordelSim(SimOptions options) : options_(std::move(options)), flash_(FlashSize, 0xFF) {
+KordelSim::KordelSim(SimOptions options) : options_(std::move(options)) {
     cryptWord_ = ExpectedCryptWord(options_.cpuId);
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     Check(master_ >= 0, "posix_openpt");
@@ -366,6 +367,9 @@ void KordelSim::BuildAnswer(const ReceivedFrame& frame, std::uint8_t& status,
             } else {
                 const std::uint32_t offset = address - FlashBase;
                 std::lock_guard lock(mutex_);
+                // The flash grows as it is written, erased (FF) up to the block: filling
+                // all of it up front costs a megabyte per module at start-up.
+                if (flash_.size() < offset + 256) flash_.resize(offset + 256, 0xFF);
                 std::copy(p.begin() + 6, p.end(), flash_.begin() + offset);
                 flashEnd_ = std::max(flashEnd_, offset + 256);
             }
@@ -386,6 +390,7 @@ void KordelSim::HandleFrame(const ReceivedFrame& frame) {
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(frame);
+        while (requests_.size() > options_.requestHistory) requests_.pop_front();
         const int occurrence = ++seen_[frame.command];
         for (const auto& rule : options_.faults) {
             if ((rule.command < 0 || rule.command == frame.command) &&
@@ -408,8 +413,7 @@ void KordelSim::HandleFrame(const ReceivedFrame& frame) {
         if (f.kind == FaultKind::Status) status = static_cast<std::uint8_t>(f.arg);
         if (f.kind == FaultKind::Data) data = f.data;
         if (f.kind == FaultKind::WrongSequence) ++sequence;
-        if (f.kind == FaultKind::Delay)
-            std::this_thread::sleep_for(std::chrono::milliseconds(f.arg));
+        if (f.kind == FaultKind::Delay && !PauseUnlessStopped(f.arg)) return;
     }
 
     std::vector<std::uint8_t> reply = {Start,
@@ -420,20 +424,42 @@ void KordelSim::HandleFrame(const ReceivedFrame& frame) {
                                        Marker};
     reply.insert(reply.end(), data.begin(), data.end());
     reply.push_back(Xor(reply, 0, reply.size()));
+    int gapMs = 0;
     for (const Fault& f : faults) {
         if (f.kind == FaultKind::BadMarker) reply[5] = Marker ^ 0x01;
         if (f.kind == FaultKind::BadCheck) reply.back() ^= 0xFF;
         if (f.kind == FaultKind::Truncate) reply.resize(std::min<std::size_t>(reply.size(), f.arg));
         if (f.kind == FaultKind::Garbage) reply.insert(reply.begin(), 0xA5);
+        if (f.kind == FaultKind::Dribble) gapMs = f.arg;
     }
-    const std::uint8_t* out = reply.data();
-    std::size_t left = reply.size();
-    while (left > 0) {
-        ssize_t n = ::write(master_, out, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        out += n;
-        left -= static_cast<std::size_t>(n);
+    SendReply(reply, gapMs);
+}
+
+// All at once, or one byte at a time with `gapMs` between bytes.
+void KordelSim::SendReply(const std::vector<std::uint8_t>& reply, int gapMs) {
+    const std::size_t chunk = gapMs > 0 ? 1 : reply.size();
+    for (std::size_t at = 0; at < reply.size();) {
+        if (at > 0 && !PauseUnlessStopped(gapMs)) return;
+        std::size_t left = std::min(chunk, reply.size() - at);
+        while (left > 0) {
+            ssize_t n = ::write(master_, reply.data() + at, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            at += static_cast<std::size_t>(n);
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+}
+
+bool KordelSim::PauseUnlessStopped(int ms) const {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return true;
+        pollfd stop{stopFd_, POLLIN, 0};
+        if (::poll(&stop, 1, static_cast<int>(left)) > 0) return false;
     }
 }
 
@@ -451,7 +477,7 @@ std::vector<std::uint8_t> KordelSim::Flash() const {
 
 std::vector<ReceivedFrame> KordelSim::Requests() const {
     std::lock_guard lock(mutex_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 std::vector<std::string> KordelSim::LineReports() const {

@@ -8,6 +8,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,6 +34,7 @@ enum class FaultKind {
     Delay,          // wait `arg` ms before answering
     HangUp,         // close the pseudo-terminal, as an unplugged adapter would
     Data,           // answer with `data` as the reply's data
+    Dribble,        // send the reply one byte at a time, `arg` ms apart
 };
 
 struct Fault {
@@ -67,6 +69,9 @@ struct SimOptions {
     std::string linkPath;  // a symlink to the slave, made and removed by the simulator
     std::string flashOut;  // written with the flash contents whenever the port closes
     std::uint32_t expectedBaud = ExpectedBaud;
+    // How many of the latest request frames Requests() keeps; older ones are dropped,
+    // so a long-running simulator holds bounded state.
+    std::size_t requestHistory = 1024;
 
     static std::array<std::uint8_t, 48> DefaultBootInfo();
 };
@@ -92,6 +97,7 @@ class KordelSim {
     void AddFault(const FaultRule& rule);
     // The flash from FlashBase up to the end of the highest block written.
     std::vector<std::uint8_t> Flash() const;
+    // The latest request frames received, oldest first (at most requestHistory).
     std::vector<ReceivedFrame> Requests() const;
     // What was wrong with the line settings, one text per finding.
     std::vector<std::string> LineReports() const;
@@ -116,6 +122,9 @@ class KordelSim {
     void PortClosed();
     void HangUp();
     void WriteFlashOut() const;
+    void SendReply(const std::vector<std::uint8_t>& reply, int gapMs);
+    // Waits `ms`; false when the simulator is being stopped meanwhile.
+    bool PauseUnlessStopped(int ms) const;
 
     SimOptions options_;
     std::uint16_t cryptWord_ = 0;
@@ -130,9 +139,9 @@ class KordelSim {
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::vector<std::uint8_t> flash_;
+    std::vector<std::uint8_t> flash_;  // from FlashBase up to the highest block written
     std::uint32_t flashEnd_ = 0;
-    std::vector<ReceivedFrame> requests_;
+    std::deque<ReceivedFrame> requests_;
     std::vector<std::string> lineReports_;
     int closeCount_ = 0;
     bool hungUp_ = false;

@@ -39,6 +39,7 @@ Options:
                        status:S    reply with status S (e.g. 195 or 0xC3)
                        delay:MS    answer MS milliseconds late
                        data:HEX    reply with these data bytes
+                       dribble:MS  send the reply one byte at a time, MS ms apart
                        hangup      close the terminal, like an unplugged adapter
                      e.g. --fault F9@3=status:0xC3 --fault F1=none
   -h, --help         show this help and exit

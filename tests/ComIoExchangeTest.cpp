@@ -104,11 +104,34 @@ TEST_F(ExchangeTest, SequenceWrapsAfter255FramesAndGoesOnAcrossConnects) {
     EXPECT_EQ(io.Seq, 255);
     EXPECT_EQ(Exchange(0xF2), 0);  // the 256th frame carries 0, and so must its reply
     EXPECT_EQ(io.InMsg.Sequence, 0);
+    EXPECT_EQ(Exchange(0xF2), 0);
+    // Reconnect away from the wrap: a counter reset to 0 would give the same number
+    // right after a wrap.
     io.DisConnect();
     io.Connect(LineSpeed);
     EXPECT_EQ(Exchange(0xF2), 0);
-    EXPECT_EQ(module.Requests().back().sequence, 1);
+    EXPECT_EQ(module.Requests().back().sequence, 2);
 }
+
+struct DribbleCase {
+    std::int32_t callerTimeout;
+    const char* rule;
+    std::int32_t result;
+};
+
+class DribbleTest : public ExchangeTest, public ::testing::WithParamInterface<DribbleCase> {};
+
+// A reply that comes one byte at a time: each later byte may take up to 200 ms, and the
+// caller's timeout (longer or shorter) plays no part after the first byte. The closing
+// command without its letter gets the 7-byte reply with status C1.
+TEST_P(DribbleTest, LaterBytesWaitTwoHundredMillisecondsEach) {
+    module.AddFault(Rule(GetParam().rule));
+    EXPECT_EQ(Exchange(0xF1, GetParam().callerTimeout), GetParam().result) << GetParam().rule;
+}
+
+INSTANTIATE_TEST_SUITE_P(Gaps, DribbleTest,
+                         ::testing::Values(DribbleCase{50, "F1=dribble:120", 0xC1},
+                                           DribbleCase{1000, "F1=dribble:300", LinkCorrupted}));
 
 TEST_F(ExchangeTest, WrongFirstByteEndsTheExchangeAtOnce) {
     module.AddFault(Rule("F2@1=garbage"));

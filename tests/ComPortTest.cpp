@@ -1,7 +1,10 @@
 // The serial port layer on a real pseudo-terminal; the test plays the far end.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <functional>
 #include <thread>
 
 #include "ComIo.h"
@@ -145,7 +148,27 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenFailure{"", "Unable to open com port (Error: 2)"},
                       OpenFailure{"/dev/null", "Unable to open com port (Error: 25)"}));
 
-TEST_F(PortTest, SecondInstanceCannotOpenAHeldPort) {
+// Opens `path` in a child process that runs as an unprivileged user (nobody); returns 0
+// when that open succeeded, else its errno.
+int OpenAsUnprivilegedUser(const std::string& path) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::_exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+// The holder keeps the port although a second instance (root) tried to open it: a later
+// opener that is not root is still refused, and gets in only once the holder closed.
+TEST_F(PortTest, HeldPortStaysExclusiveAfterARefusedOpener) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    ASSERT_EQ(::chmod(far.Path().c_str(), 0666), 0);  // only the exclusive flag may refuse
+    ASSERT_EQ(OpenAsUnprivilegedUser(far.Path()), 0) << "free port: anyone may open it";
+
     io.Connect(4407315);
     TComIo second;
     second.PortNameSource = [this] { return portName; };
@@ -156,8 +179,71 @@ TEST_F(PortTest, SecondInstanceCannotOpenAHeldPort) {
         EXPECT_EQ(e.Code(), 1);
         EXPECT_EQ(std::string(e.what()), "Unable to open com port (Error: 16)");
     }
+    EXPECT_EQ(OpenAsUnprivilegedUser(far.Path()), EBUSY) << "the refused opener freed the port";
+    EXPECT_EQ(OpenAsUnprivilegedUser(far.Path()), EBUSY);
     io.DisConnect();
+    EXPECT_EQ(OpenAsUnprivilegedUser(far.Path()), 0) << "closing clears the exclusive flag";
     EXPECT_NO_THROW(second.Connect(4407315));  // free again once closed
+}
+
+// Purge, break and modem status of a closed port fail under their own code with the
+// platform's bad-handle error; "Port Not Open" belongs to reads and writes.
+TEST_F(PortTest, ClosedPortOperationsFailWithTheirOwnCode) {
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+        int code;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"purge", [&] { io.cPort->ClearBuffer(true, true); }, 5,
+         "PurgeComm function failed (Error: 9)"},
+        {"purge nothing", [&] { io.cPort->ClearBuffer(false, false); }, 5,
+         "PurgeComm function failed (Error: 9)"},
+        {"break", [&] { io.cPort->SetBreak(true); }, 12,
+         "EscapeCommFunction function failed (Error: 9)"},
+        {"modem", [&] { io.cPort->ModemStatus(); }, 11,
+         "GetCommModemStatus function failed (Error: 9)"},
+    };
+    for (int round = 0; round < 2; ++round) {  // never opened; opened and closed again
+        for (const auto& c : cases) {
+            try {
+                c.action();
+                ADD_FAILURE() << c.what << ": no exception";
+            } catch (const EComPort& e) {
+                EXPECT_EQ(e.Code(), c.code) << c.what;
+                EXPECT_EQ(e.WinCode(), EBADF) << c.what;
+                EXPECT_EQ(std::string(e.what()), c.message) << c.what;
+            }
+        }
+        io.Connect(4407315);
+        io.DisConnect();
+    }
+}
+
+// A far end that takes nothing: the write gives up after 100 ms per byte plus 1000 ms
+// and reports the bytes it got rid of, without a failure.
+TEST_F(PortTest, WritePastItsTimeLimitEndsShortWithoutFailure) {
+    io.Connect(4407315);
+    // Fill what the pseudo-terminal can hold, quickly.
+    io.cPort->Timeouts.SetWriteTotalMultiplier(0);
+    io.cPort->Timeouts.SetWriteTotalConstant(200);
+    std::vector<std::uint8_t> lots(1 << 20, 0x55);
+    const std::int32_t taken = io.cPort->Write(lots.data(), static_cast<std::int32_t>(lots.size()));
+    ASSERT_GT(taken, 0);
+    ASSERT_LT(taken, static_cast<std::int32_t>(lots.size())) << "the line took everything";
+
+    io.cPort->Timeouts.SetWriteTotalMultiplier(100);
+    io.cPort->Timeouts.SetWriteTotalConstant(1000);
+    const std::uint8_t frame[5] = {1, 2, 3, 4, 5};
+    const auto start = Clock::now();
+    std::int32_t written = -1;
+    EXPECT_NO_THROW(written = io.cPort->Write(frame, 5));
+    const double took = MsSince(start);
+    EXPECT_EQ(written, 0);
+    EXPECT_GE(took, 1499.0) << "100 ms per byte plus 1000 ms";
+    EXPECT_LT(took, 1900.0);
+    EXPECT_TRUE(io.cPort->Connected());
 }
 
 TEST_F(PortTest, FailedLineSettingsCloseThePortAgain) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "PortList.h"
+#include "UniqueFd.h"
 
 namespace kordel {
 namespace {
@@ -85,7 +87,6 @@ class FakeSysfs : public ::testing::Test {
         source.sysfsTtyRoot = (root / "class/tty").string();
         source.devDir = "/dev";
         source.extraPorts = "";
-        source.uartPresent = [this](const std::string& path) { return path == realUart; };
     }
     void TearDown() override { fs::remove_all(root); }
 
@@ -111,7 +112,6 @@ class FakeSysfs : public ::testing::Test {
 
     fs::path root;
     TPortListSource source;
-    std::string realUart = "/dev/ttyS0";
 };
 
 TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
@@ -125,8 +125,11 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
     AddTty("ttyUSB0", "ftdi_sio", usb / "1-1:1.0/ttyUSB0");
     AddTty("ttyACM10", "cdc_acm", root / "devices/usb1/1-2/1-2:1.0");
     AddTty("ttyACM2", "cdc_acm", root / "devices/usb1/1-3/1-3:1.0");
+    // Legacy ports: the UART type the driver found, 0 for a placeholder.
     AddTty("ttyS0", "serial8250", root / "devices/platform/serial8250/ttyS0");
+    Write(root / "class/tty/ttyS0/type", "4");
     AddTty("ttyS1", "serial8250", root / "devices/platform/serial8250/ttyS1");
+    Write(root / "class/tty/ttyS1/type", "0");
     // Newer kernels: the serial core's port device, its UART type beside the tty.
     const fs::path pnp = root / "devices/pnp0/00:00";
     AddTty("ttyS4", "serial", pnp);
@@ -165,6 +168,67 @@ TEST_F(FakeSysfs, ListsRealDevicesWithUsbDetailsAndSkipsTheRest) {
               (std::vector<std::string>{"/dev/ttyACM2", "/dev/ttyACM10", "/dev/ttyS0", "/dev/ttyS4",
                                         "/dev/ttyUSB0"}));
     EXPECT_EQ(selector.Text(), "/dev/ttyACM10");
+}
+
+// Listing reads sysfs only: no device is opened, not even a legacy port whose UART type
+// the kernel does not tell. Such a port is listed.
+TEST_F(FakeSysfs, ListingNeverOpensADevice) {
+    const fs::path dev = root / "dev";
+    fs::create_directories(dev);
+    source.devDir = dev.string();
+    for (const char* name : {"ttyS0", "ttyS1", "ttyS2", "ttyUSB0"}) Write(dev / name, "");
+    AddTty("ttyS0", "serial8250", root / "devices/platform/serial8250/ttyS0");
+    Write(root / "class/tty/ttyS0/type", "4");
+    AddTty("ttyS1", "serial8250", root / "devices/platform/serial8250/ttyS1");
+    Write(root / "class/tty/ttyS1/type", "0");
+    AddTty("ttyS2", "serial8250", root / "devices/platform/serial8250/ttyS2");  // no type
+    AddTty("ttyUSB0", "ftdi_sio", root / "devices/usb1/1-1/1-1:1.0/ttyUSB0");
+
+    UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(watch);
+    ASSERT_GE(::inotify_add_watch(watch.get(), dev.c_str(), IN_OPEN), 0);
+    EXPECT_EQ(Names(), (std::vector<std::string>{(dev / "ttyS0").string(), (dev / "ttyS2").string(),
+                                                 (dev / "ttyUSB0").string()}));
+    char events[1024];
+    EXPECT_LT(::read(watch.get(), events, sizeof events), 0) << "a device was opened";
+}
+
+struct OverlongCase {
+    std::vector<std::size_t> nameLengths;  // in enumeration order
+    std::size_t listed;                     // how many stay
+};
+
+class OverlongNameTest : public ::testing::TestWithParam<OverlongCase> {};
+
+TEST_P(OverlongNameTest, EndsTheListingAtTheFirstOverlongName) {
+    std::vector<TPortInfo> listing;
+    for (std::size_t i = 0; i < GetParam().nameLengths.size(); ++i) {
+        TPortInfo info;
+        info.Name = std::string(GetParam().nameLengths[i], static_cast<char>('A' + i));
+        listing.push_back(info);
+    }
+    EndListingAtOverlongName(listing);
+    ASSERT_EQ(listing.size(), GetParam().listed);
+    for (std::size_t i = 0; i < listing.size(); ++i) {
+        EXPECT_EQ(listing[i].Name.size(), GetParam().nameLengths[i]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, OverlongNameTest,
+                         ::testing::Values(OverlongCase{{4, 127, 5}, 3}, OverlongCase{{4, 128, 5}, 1},
+                                           OverlongCase{{200}, 0}, OverlongCase{{}, 0},
+                                           OverlongCase{{127, 127, 300, 4, 128}, 2}));
+
+// The same rule holds for the Linux listing (enumerated by name) and the extra names.
+TEST_F(FakeSysfs, OverlongNameEndsEachListing) {
+    const std::string longName = "ttyM" + std::string(123, 'x');  // "/dev/" + 127 = 132
+    AddTty("ttyA0", "cdc_acm", root / "devices/usb1/1-1/1-1:1.0");
+    AddTty(longName, "cdc_acm", root / "devices/usb1/1-2/1-2:1.0");
+    AddTty("ttyZ0", "cdc_acm", root / "devices/usb1/1-3/1-3:1.0");
+    source.extraPorts = "COM1:" + std::string(128, 'C') + ":COM2";
+    EXPECT_EQ(Names(), (std::vector<std::string>{"/dev/ttyA0", "COM1"}));
+    source.extraPorts = std::string(127, 'C');
+    EXPECT_EQ(Names().back(), std::string(127, 'C')) << "127 characters are listed";
 }
 
 TEST_F(FakeSysfs, ExtraPortsJoinTheListAndDuplicatesStay) {

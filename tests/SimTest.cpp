@@ -152,6 +152,41 @@ TEST(SimTest, FaultsApplyPerCommandAndOccurrence) {
     EXPECT_EQ(client.Ask(Frame(4, 0xF5, {})), (Bytes{0x1B, 4, 12, 0}));
 }
 
+// A dribbled reply comes one byte at a time: no two bytes closer than the gap, and
+// stopping the module does not wait for the rest of the reply.
+TEST(SimTest, DribbleSendsTheReplyByteByByte) {
+    std::string error;
+    SimOptions options;
+    options.faults.push_back(*ParseFaultRule("F1=dribble:60", error));
+    auto module = std::make_unique<KordelSim>(options);
+    RawClient client(module->SlavePath());
+    const auto start = std::chrono::steady_clock::now();
+    const Bytes reply = client.Ask(Frame(1, 0xF1, {'R'}), 150);
+    EXPECT_EQ(reply.size(), 7u) << "every byte came, the 150 ms quiet never ran out";
+    EXPECT_GE(kordel::testing::MsSince(start), 6 * 60.0);
+
+    options.faults = {*ParseFaultRule("F2=dribble:5000", error)};
+    module = std::make_unique<KordelSim>(options);
+    RawClient second(module->SlavePath());
+    EXPECT_EQ(second.Ask(Frame(1, 0xF2, {}), 300).size(), 1u);
+    const auto stopping = std::chrono::steady_clock::now();
+    module.reset();
+    EXPECT_LT(kordel::testing::MsSince(stopping), 500.0);
+}
+
+// The module keeps only the latest request frames, however long it runs.
+TEST(SimTest, RequestHistoryIsBounded) {
+    SimOptions options;
+    options.requestHistory = 3;
+    KordelSim module(options);
+    RawClient client(module.SlavePath());
+    for (std::uint8_t seq = 1; seq <= 5; ++seq) client.Ask(Frame(seq, 0xF1, {'R'}), 30);
+    const auto requests = module.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests.front().sequence, 3);
+    EXPECT_EQ(requests.back().sequence, 5);
+}
+
 struct RuleCase {
     const char* text;
     bool valid;
@@ -186,6 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"=delay:250", true, -1, 0, FaultKind::Delay, 250},
                       RuleCase{"F1=hangup", true, 0xF1, 0, FaultKind::HangUp, 0},
                       RuleCase{"F2=data:41 43 00 01", true, 0xF2, 0, FaultKind::Data, 0},
+                      RuleCase{"F5@1=dribble:150", true, 0xF5, 1, FaultKind::Dribble, 150},
+                      RuleCase{"F5=dribble", false, 0, 0, FaultKind::NoReply, 0},
                       RuleCase{"F2", false, 0, 0, FaultKind::NoReply, 0},
                       RuleCase{"F2=explode", false, 0, 0, FaultKind::NoReply, 0},
                       RuleCase{"F2=status", false, 0, 0, FaultKind::NoReply, 0},

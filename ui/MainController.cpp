@@ -74,10 +74,11 @@ void TMainController::DistributionCopyStep() {
     CopyToDist(exe, name);
 }
 
+// Starts from the entries the selector holds, so that a platform list that cannot be
+// read leaves them as they were.
 void TMainController::RefreshPorts(const std::string& remembered) {
-    TPortSelector selector;
-    RefreshPortList(selector, remembered, ports_);
-    view_.SetPortList(selector);
+    RefreshPortList(portSelector_, remembered, ports_);
+    view_.SetPortList(portSelector_);
 }
 
 void TMainController::cbPortDropDown() {

@@ -81,6 +81,8 @@ class TMainController {
     TIniFile& settings_;
     TFormStorage& placement_;
     TPortListSource ports_;
+    // The selector's entries as last shown: only RefreshPorts changes them.
+    TPortSelector portSelector_;
     std::string progTitle_;
     bool updating_ = false;
     bool closeSaved_ = false;

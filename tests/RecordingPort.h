@@ -1,0 +1,146 @@
+// A fake serial port for tests: records every platform call with its flags and the
+// moment it was made, answers reads from a script of bytes, and fails any call on
+// request with a chosen error number (or NoErrorNumber).
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ComPort.h"
+
+namespace kordel::testing {
+
+struct TPortCall {
+    std::string op;         // "Open", "Read", "Write", "Purge", "Break", "ModemStatus", ...
+    std::vector<long> args;  // the call's flags and sizes, per op (see each Platform* below)
+    std::chrono::steady_clock::time_point at;
+};
+
+class RecordingPort final : public TComPort {
+  public:
+    RecordingPort() { Events = 0; }  // no watcher thread: the fake has no line events
+    ~RecordingPort() override {
+        try {
+            Close();
+        } catch (...) {
+            // A failure injected into the purge of Close: nothing left to tell.
+        }
+    }
+
+    std::vector<TPortCall> calls;
+    // Bytes that "arrive": each read takes the next one, an empty script times out.
+    std::deque<std::uint8_t> incoming;
+    // op -> what the call returns instead of success.
+    std::map<std::string, int> failWith;
+
+    void Note(const std::string& op, std::vector<long> args = {}) {
+        calls.push_back({op, std::move(args), std::chrono::steady_clock::now()});
+    }
+    std::vector<TPortCall> CallsOf(const std::string& op) const {
+        std::vector<TPortCall> found;
+        for (const auto& c : calls) {
+            if (c.op == op) found.push_back(c);
+        }
+        return found;
+    }
+    // Everything written, call by call.
+    std::vector<std::vector<std::uint8_t>> writes;
+    // Plays the far end: called with each write, may queue the bytes that come back.
+    std::function<void(const std::vector<std::uint8_t>& written)> onWrite;
+
+  protected:
+    int Result(const std::string& op) const {
+        auto it = failWith.find(op);
+        return it == failWith.end() ? 0 : it->second;
+    }
+    int PlatformOpen(const std::string& name) override {
+        Note("Open", {static_cast<long>(name.size())});
+        if (int r = Result("Open")) return r;
+        open_ = true;
+        return 0;
+    }
+    int PlatformClose() override {
+        Note("Close");
+        open_ = false;
+        return 0;
+    }
+    int PlatformSetupQueues(std::uint32_t in, std::uint32_t out) override {
+        Note("SetupQueues", {static_cast<long>(in), static_cast<long>(out)});
+        return Result("SetupQueues");
+    }
+    int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actual) override {
+        Note("LineSettings", {static_cast<long>(s.baud)});
+        actual = s.baud;
+        return Result("LineSettings");
+    }
+    // args: read interval, total multiplier, total constant.
+    int PlatformApplyTimeouts(const TComTimeouts& t) override {
+        readConstant_ = t.ReadTotalConstant();
+        Note("Timeouts", {static_cast<long>(t.ReadInterval()),
+                          static_cast<long>(t.ReadTotalMultiplier()),
+                          static_cast<long>(t.ReadTotalConstant())});
+        return Result("Timeouts");
+    }
+    // args: bytes asked for, the read's timeout (the total constant in force).
+    TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
+        Note("Read", {count, static_cast<long>(readConstant_)});
+        if (int r = Result("Read")) return {0, r};
+        if (!open_) return {0, 9};
+        TIoResult res;
+        while (res.bytes < count && !incoming.empty()) {
+            buf[res.bytes++] = incoming.front();
+            incoming.pop_front();
+        }
+        return res;
+    }
+    // args: bytes written.
+    TIoResult PlatformWrite(const std::uint8_t* buf, std::int32_t count) override {
+        Note("Write", {count});
+        if (int r = Result("Write")) return {0, r};
+        writes.emplace_back(buf, buf + count);
+        if (onWrite) onWrite(writes.back());
+        return {count, 0};
+    }
+    int PlatformClearErrors(std::uint32_t& inQueue) override {
+        inQueue = static_cast<std::uint32_t>(incoming.size());
+        Note("ClearErrors");
+        return Result("ClearErrors");
+    }
+    // args: abort, receive side, transmit side.
+    int PlatformPurge(bool abortIo, bool rx, bool tx) override {
+        Note("Purge", {abortIo, rx, tx});
+        if (int r = Result("Purge")) return r;
+        if (!open_) return BadHandle;
+        if (rx) incoming.clear();
+        return 0;
+    }
+    // args: on.
+    int PlatformSetBreak(bool on) override {
+        Note("Break", {on});
+        if (int r = Result("Break")) return r;
+        return open_ ? 0 : BadHandle;
+    }
+    int PlatformModemStatus(std::uint32_t& lines) override {
+        Note("ModemStatus");
+        lines = 0;
+        if (int r = Result("ModemStatus")) return r;
+        return open_ ? 0 : BadHandle;
+    }
+    void PlatformBeginWatch(TComEvents) override {}
+    TComEvents PlatformWaitEvents() override { return 0; }
+    void PlatformWakeWatch() override {}
+    void PlatformEndWatch() override {}
+
+  public:
+    static constexpr int BadHandle = 9;
+
+  private:
+    bool open_ = false;
+    std::uint32_t readConstant_ = 0;
+};
+
+}  // namespace kordel::testing
