@@ -18,7 +18,12 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL ($test_case): $*"; exit 1; }
+fail() {
+  echo "FAIL ($test_case): $*"
+  [ -z "${main:-}" ] || xprop -id "$main" _NET_WM_STATE WM_STATE 2>&1 | tr "\n" " "
+  cat "$work/gui.log" 2> /dev/null || true
+  exit 1
+}
 
 # Polls a command for up to $1 tenths of a second.
 wait_for() {
@@ -40,7 +45,7 @@ unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_STY
 openbox --sm-disable > "$work/openbox.log" 2>&1 &
 pids+=($!)
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
-wait_for 100 wm_running || fail "openbox did not start"
+wait_for 100 wm_running || { cat "$work/openbox.log"; fail "openbox did not start on $DISPLAY"; }
 
 # ---------------------------------------------------------------- module and window
 mkdir "$work/run"
@@ -74,6 +79,19 @@ window_named() {
   done
   return 1
 }
+# Asks openbox to act on a window ($1 = close or restore), again every half second
+# until the check in the remaining arguments holds, for up to five seconds: openbox
+# may still be busy with the window's last change of state.
+wm_until() {
+  local action=$1 window=$2
+  shift 2
+  for _ in $(seq 10); do
+    "$wm_message" "$action" "$window"
+    wait_for 5 "$@" && return 0
+  done
+  return 1
+}
+restored() { ! xprop -id "$1" _NET_WM_STATE | grep -q HIDDEN; }
 framed() { xprop -id "$1" _NET_FRAME_EXTENTS | grep -q "="; }
 gone() { ! xwininfo -id "$1" 2> /dev/null | grep -q IsViewable; }
 exited() { ! kill -0 "$1" 2> /dev/null; }
@@ -103,6 +121,11 @@ pixels() {
 count_colour() { pixels "$1" "$2" "$3" "$4" | grep -c " $5\$" || true; }
 # Pixels of text drawn in a dark red on a light ground (anti-aliased edges included).
 count_reddish() { pixels "$@" | awk '$3 >= 96 && $4 * 3 <= $3 && $5 * 3 <= $3 {n++} END {print n + 0}'; }
+# The LED (at 183,104, 17 x 17) lit green: the port is open.
+led_green() {
+  shot
+  pixels $((main_x + 186)) $((main_y + 108)) 6 6 | awk '$4 > 2 * $3 && $4 > 2 * $5 {n++} END {exit !(n > 10)}'
+}
 # Presses a point of the main window's client area.
 click_main() { xdotool mousemove "$((main_x + $1))" "$((main_y + $2))" click 1; }
 
@@ -138,9 +161,9 @@ case_colours() {
 case_keyboard() {
   start_sim --fault F9=delay:40
   start_gui
-  # START has the focus at start, and Enter presses it.
+  # START has the focus at start, and Enter presses it: the port opens (LED green).
   xdotool key Return
-  sleep 0.6
+  wait_for 20 led_green || fail "Enter on the focused START started no update"
   # Space during the update: START is disabled, but the focus must not have moved to EXIT.
   xdotool key space
   wait_for 150 test -e "$work/flash.bin" || fail "Enter on the focused START wrote no update"
@@ -236,8 +259,7 @@ case_minimised() {
   normal="$x,$y,$((x + w)),$((y + h))"
   xdotool windowminimize "$main"
   wait_for 30 gone "$main" || fail "the window did not minimise"
-  "$wm_message" close "$main"
-  wait_for 50 exited "$gui_pid" || fail "closing the minimised window did not end the program"
+  wm_until close "$main" exited "$gui_pid" || fail "closing the minimised window did not end the program"
   [ "$(ini_value ShowCmd)" = 2 ] || fail "ShowCmd=$(ini_value ShowCmd) after closing minimised"
   [ "$(ini_value NormPos)" = "$normal" ] || fail "NormPos=$(ini_value NormPos), the normal frame was $normal"
   # The next run starts minimised and comes back to the same place.
@@ -248,13 +270,11 @@ case_minimised() {
   main=$(xdotool search --name '^Kordel Update v' | head -n 1)
   sleep 1
   xprop -id "$main" _NET_WM_STATE | grep -q HIDDEN || fail "the window did not start minimised"
-  "$wm_message" restore "$main"
-  wait_for 30 sh -c "! xprop -id $main _NET_WM_STATE | grep -q HIDDEN" || fail "no restore"
+  wm_until restore "$main" restored "$main" || fail "the minimised window did not come back"
   sleep 0.3
   read -r x y w h < <(frame "$main")
   [ "$x,$y,$((x + w)),$((y + h))" = "$normal" ] || fail "restored at $x,$y, saved $normal"
-  "$wm_message" close "$main"
-  wait_for 50 exited "$gui_pid" || fail "closing did not end the program"
+  wm_until close "$main" exited "$gui_pid" || fail "closing did not end the program"
   [ "$(ini_value NormPos)" = "$normal" ] || fail "NormPos=$(ini_value NormPos) after the second run"
 }
 
