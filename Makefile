@@ -9,7 +9,8 @@ CMAKE_ARGS ?=
 # What the build and the tests need from Debian.
 PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev \
-            fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick
+            fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick \
+            openbox fonts-wine
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

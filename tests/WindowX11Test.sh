@@ -55,6 +55,7 @@ start_sim() {
   pids+=($!)
   wait_for 50 test -s "$work/sim.out" || fail "kordel-sim did not start"
   pts=$(head -n 1 "$work/sim.out")
+  [ -c "$pts" ] || fail "kordel-sim did not start: $(cat "$work/sim.out")"
 }
 
 # Starts kordel-update in $work/run with the given arguments and waits for its window.
