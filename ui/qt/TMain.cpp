@@ -55,7 +55,7 @@ TMain::TMain(TPortListSource ports) : QWidget(nullptr) {
 // A main window destroyed without having been closed (the program asked to end by
 // other means) still saves its placement.
 TMain::~TMain() {
-    if (!shown_ || JvFormStorage1->Saved()) return;
+    if (JvFormStorage1->Saved()) return;
     try {
         JvFormStorage1->SaveFormPlacement();
     } catch (const std::exception&) {
