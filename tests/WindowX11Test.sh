@@ -2,7 +2,7 @@
 # kordel-update under a real window manager: Xvfb with openbox, driven with xdotool and
 # measured with xprop, xwininfo and the screen's pixels (ImageMagick), against kordel-sim.
 #   WindowX11Test.sh CASE KORDEL_UPDATE KORDEL_SIM WM_MESSAGE FAKE_APPBUILDER
-# CASE is one of: colours keyboard progress dialog placement minimised logwindow.
+# CASE is one of: colours keyboard progress dialog placement minimised maximised logwindow.
 # Exits 77 (skipped) when the X server, openbox or a measuring tool is missing.
 set -euo pipefail
 test_case=$1 gui=$2 sim=$3 wm_message=$4 appbuilder=$5
@@ -277,6 +277,22 @@ case_minimised() {
   [ "$x,$y,$((x + w)),$((y + h))" = "$normal" ] || fail "restored at $x,$y, saved $normal"
   wm_until close "$main" exited "$gui_pid" || fail "closing did not end the program"
   [ "$(ini_value NormPos)" = "$normal" ] || fail "NormPos=$(ini_value NormPos) after the second run"
+}
+
+# Started maximised (ShowCmd=3): NormPos stays the normal frame, where the window
+# would come back to.
+case_maximised() {
+  start_sim
+  printf '[Main]\r\nShowCmd=3\r\nNormPos=100,80,457,286\r\n' > "$work/run/Kordel_Update.ini"
+  start_gui
+  xprop -id "$main" _NET_WM_STATE | grep -q MAXIMIZED_VERT || fail "the window did not start maximised"
+  exit_gui
+  [ "$(ini_value ShowCmd)" = 3 ] || fail "ShowCmd=$(ini_value ShowCmd) after a maximised run"
+  # The normal frame was never shown: its place is exact, its size at least the client's.
+  local left top right bottom
+  IFS=, read -r left top right bottom <<< "$(ini_value NormPos)"
+  [ "$left,$top" = "100,80" ] && [ "$((right - left))" -ge 355 ] && [ "$((bottom - top))" -ge 185 ] ||
+    fail "NormPos=$(ini_value NormPos) after a maximised run, not the normal frame at 100,80"
 }
 
 case_logwindow() {

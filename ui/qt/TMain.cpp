@@ -323,6 +323,7 @@ void TMain::NoteNormalFrame() {
         return;
     }
     normalFrame_ = frameGeometry();
+    normalFrameSeen_ = true;
 }
 
 void TMain::moveEvent(QMoveEvent* event) {
@@ -340,7 +341,13 @@ TWindowPlacement TMain::GetPlacement() {
     p.flags = 0;
     p.showCmd = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
     NoteNormalFrame();
-    const QRect frame = normalFrame_.isValid() ? normalFrame_ : frameGeometry();
+    QRect frame = normalFrame_.isValid() ? normalFrame_ : frameGeometry();
+    if (!normalFrameSeen_) {
+        // Shown maximised or minimised from the start: the place is the restored one; the
+        // normal frame's size is not known, the client's and the present frame's stand for it.
+        const QMargins m = FrameMargins(this);
+        frame.setSize(size().grownBy(m));
+    }
     const QRect outer = frame.translated(-WorkAreaOrigin());
     p.normalPosition = {outer.left(), outer.top(), outer.left() + outer.width(),
                         outer.top() + outer.height()};
