@@ -4,6 +4,7 @@
 #   WindowX11Test.sh CASE KORDEL_UPDATE KORDEL_SIM WM_MESSAGE FAKE_APPBUILDER
 # CASE is one of: colours keyboard progress dialog placement minimised maximised logwindow.
 # Exits 77 (skipped) when the X server, openbox or a measuring tool is missing.
+# KEEP_SHOTS=DIR keeps every screen shot taken, for looking at a failure.
 set -euo pipefail
 test_case=$1 gui=$2 sim=$3 wm_message=$4 appbuilder=$5
 for tool in Xvfb openbox xdotool xprop xwininfo import convert; do

@@ -19,7 +19,12 @@ for _ in $(seq 50); do [ -s "$run/sim.out" ] && break; sleep 0.1; done
 port=$(head -n 1 "$run/sim.out")
 [ -c "$port" ] || { echo "try-gui: kordel-sim did not start: $port" >&2; exit 1; }
 cd "$run"
-# The settings file remembers the simulated port, by the name the list shows.
-printf '[CONFIG]\r\nComPort=%s\r\n' "${port#/dev/}" > Kordel_Update.ini
+# The settings file remembers the simulated port, by the name the list shows; the
+# window's place from an earlier try stays.
+if grep -q '^ComPort=' Kordel_Update.ini 2> /dev/null; then
+  sed -i "s|^ComPort=.*|ComPort=${port#/dev/}\r|" Kordel_Update.ini
+else
+  printf '[CONFIG]\r\nComPort=%s\r\n' "${port#/dev/}" > Kordel_Update.ini
+fi
 echo "Simulated module on ${port#/dev/}; press START. The flash ends up in $run/flash.bin."
 KORDEL_EXTRA_PORTS="$port" "$build/ui/qt/kordel-update"
