@@ -225,8 +225,7 @@ class GuiTest : public QObject {
             "[Main]\r\nFormVersion=0\r\nShowCmd=1\r\nFlags=0\r\nPixelsPerInch=" +
             std::to_string(Main->ScreenPixelsPerInch()) + "\r\nMinMaxPos" + suffix +
             "=-1,-1,-1,-1\r\nMinMaxPos=-1,-1,-1,-1\r\nNormPos" + suffix + "=" + norm +
-            "\r\nNormPos=" + norm + "\r\n\r\n[CONFIG]\r\nComPort=" + ShortSlave() +
-            "\r\n\r\n";
+            "\r\nNormPos=" + norm + "\r\n\r\n[CONFIG]\r\nComPort=" + ShortSlave() + "\r\n\r\n";
         QCOMPARE(Settings(), expected);
     }
 

@@ -14,10 +14,14 @@ TEST(ShortPortName, DropsTheDeviceFolderOnly) {
         const char* name;
         const char* shown;
     } cases[] = {
-        {"/dev/ttyUSB0", "ttyUSB0"},   {"/dev/pts/3", "pts/3"},
-        {"/dev/ttyACM10", "ttyACM10"}, {"COM3", "COM3"},
-        {"/tmp/x/ttySIM", "/tmp/x/ttySIM"}, {"/devices/ttyS0", "/devices/ttyS0"},
-        {"/dev/", "/dev/"},            {"", ""},
+        {"/dev/ttyUSB0", "ttyUSB0"},
+        {"/dev/pts/3", "pts/3"},
+        {"/dev/ttyACM10", "ttyACM10"},
+        {"COM3", "COM3"},
+        {"/tmp/x/ttySIM", "/tmp/x/ttySIM"},
+        {"/devices/ttyS0", "/devices/ttyS0"},
+        {"/dev/", "/dev/"},
+        {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ShortPortName(c.name), c.shown) << c.name;
     EXPECT_EQ(ShortPortName("/tmp/d/ttyX", "/tmp/d/"), "ttyX");
@@ -42,8 +46,8 @@ TEST(ShowShortPortNames, SelectsTheRememberedPortWrittenEitherWay) {
         const char* remembered;
         int index;
     } cases[] = {
-        {"ttyUSB1", 1}, {"/dev/ttyUSB1", 1}, {"TTYUSB1", 1}, {"pts/2", 0},
-        {"ttyUSB9", 0}, {"", 0},          {"COM7", 2},
+        {"ttyUSB1", 1}, {"/dev/ttyUSB1", 1}, {"TTYUSB1", 1}, {"pts/2", 0}, {"ttyUSB9", 0},
+        {"", 0},        {"COM7", 2},
     };
     for (const auto& c : cases) {
         TPortSelector selector;

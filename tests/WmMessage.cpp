@@ -20,8 +20,8 @@ xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
-void Send(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, xcb_atom_t type,
-          std::uint32_t d0, std::uint32_t d1 = 0, std::uint32_t d2 = 0) {
+void Send(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, xcb_atom_t type, std::uint32_t d0,
+          std::uint32_t d1 = 0, std::uint32_t d2 = 0) {
     xcb_client_message_event_t e{};
     e.response_type = XCB_CLIENT_MESSAGE;
     e.format = 32;
@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     if (action == "close") {
         Send(c, root, window, Atom(c, "_NET_CLOSE_WINDOW"), XCB_CURRENT_TIME, 2);
     } else if (action == "maximize") {
-        Send(c, root, window, Atom(c, "_NET_WM_STATE"), 1,
-             Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"), Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"));
+        Send(c, root, window, Atom(c, "_NET_WM_STATE"), 1, Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
+             Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"));
     } else if (action == "restore") {
         Send(c, root, window, Atom(c, "_NET_ACTIVE_WINDOW"), 2, XCB_CURRENT_TIME);
     } else {

@@ -30,7 +30,8 @@ std::string DevPrefix(const std::string& devDir) {
 
 std::string ShortPortName(const std::string& name, const std::string& devDir) {
     const std::string prefix = DevPrefix(devDir);
-    if (prefix.empty() || name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) {
+    if (prefix.empty() || name.size() <= prefix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0) {
         return name;
     }
     return name.substr(prefix.size());
@@ -48,12 +49,13 @@ void ShowShortPortNames(TPortSelector& selector, const std::string& remembered,
                         const std::string& devDir) {
     for (auto& item : selector.Items) item = ShortPortName(item, devDir);
     const std::string wanted = ShortPortName(remembered, devDir);
-    const auto found = std::find_if(
-        selector.Items.begin(), selector.Items.end(),
-        [&](const std::string& item) { return EqualsIgnoreCase(item, wanted); });
-    selector.ItemIndex = selector.Items.empty()               ? -1
-                         : found == selector.Items.end()      ? 0
-                                                              : static_cast<int>(found - selector.Items.begin());
+    const auto found =
+        std::find_if(selector.Items.begin(), selector.Items.end(),
+                     [&](const std::string& item) { return EqualsIgnoreCase(item, wanted); });
+    selector.ItemIndex = selector.Items.empty() ? -1
+                         : found == selector.Items.end()
+                             ? 0
+                             : static_cast<int>(found - selector.Items.begin());
 }
 
 TMainController::TMainController(TMainView& view, TIniFile& settings, TFormStorage& placement,

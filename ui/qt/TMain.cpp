@@ -267,8 +267,8 @@ void TMain::ShowUpdateError(const std::string& message) {
 void TMain::ShowStandardError(const std::string& message) {
     const QString caption =
         applicationTitle_.isEmpty() ? QCoreApplication::applicationName() : applicationTitle_;
-    QMessageBox box(QMessageBox::Critical, caption,
-                    QString::fromStdString(message), QMessageBox::Ok, isVisible() ? this : nullptr);
+    QMessageBox box(QMessageBox::Critical, caption, QString::fromStdString(message),
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
     box.setObjectName("StandardErrorBox");
     box.exec();
 }
@@ -292,7 +292,8 @@ std::vector<std::string> TMain::Arguments() {
 }
 
 bool TMain::DevEnvironmentPresent() {
-    return QGuiApplication::platformName() == "xcb" && TopLevelWindowOfClassExists(DevEnvironmentClass);
+    return QGuiApplication::platformName() == "xcb" &&
+           TopLevelWindowOfClassExists(DevEnvironmentClass);
 }
 
 void TMain::ShowDebugLog() {

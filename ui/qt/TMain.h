@@ -110,7 +110,7 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
     bool shown_ = false;
     bool startFocusParked_ = false;
     QString applicationTitle_;
-    QRect normalFrame_;  // the frame in the normal state, screen coordinates
+    QRect normalFrame_;             // the frame in the normal state, screen coordinates
     bool normalFrameSeen_ = false;  // normalFrame_ was measured, not only restored
     std::uint32_t progressMax_ = 100;
     std::uint32_t progressPos_ = 0;

@@ -1,12 +1,12 @@
 #include "Widgets.h"
 
+#include <qdrawutil.h>
 #include <QDir>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
-#include <qdrawutil.h>
 
 namespace kordel {
 

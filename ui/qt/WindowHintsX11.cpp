@@ -2,8 +2,8 @@
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
-#include <QWindow>
 #include <QWidget>
+#include <QWindow>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -45,8 +45,8 @@ void SetCaptionOnlyDecorations(QWidget* window) {
     const std::array<std::uint32_t, 5> value{MwmHintsFunctions | MwmHintsDecorations,
                                              MwmFuncMove | MwmFuncClose,
                                              MwmDecorBorder | MwmDecorTitle, 0, 0};
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()),
-                        hints, hints, 32, static_cast<std::uint32_t>(value.size()), value.data());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()), hints,
+                        hints, 32, static_cast<std::uint32_t>(value.size()), value.data());
     xcb_flush(c);
 }
 
