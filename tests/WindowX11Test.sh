@@ -35,18 +35,32 @@ wait_for() {
 }
 
 # ---------------------------------------------------------------- X server and openbox
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
-pids+=($!)
-read -r -t 10 display_number < "$work/displayfd" || fail "Xvfb did not start"
 mkdir -m 700 "$work/runtime" "$work/home"
-export DISPLAY=":$display_number" XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home"
-export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home" QT_QPA_PLATFORM=xcb
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_STYLE_OVERRIDE
-openbox --sm-disable > "$work/openbox.log" 2>&1 &
-pids+=($!)
-wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
-wait_for 100 wm_running || { cat "$work/openbox.log"; fail "openbox did not start on $DISPLAY"; }
+wm_running() { timeout 2 xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id"; }
+
+# An X server on a display that Xvfb picks itself, and openbox on it. A display that
+# another program takes at the same moment makes openbox fail: then try anew.
+start_x() {
+  rm -f "$work/displayfd"
+  mkfifo "$work/displayfd"
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
+  x_pid=$!
+  pids+=($x_pid)
+  local number
+  read -r -t 10 number < "$work/displayfd" || return 1
+  export DISPLAY=":$number"
+  openbox --sm-disable > "$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  pids+=($wm_pid)
+  wait_for 50 wm_running
+}
+for attempt in 1 2 3; do
+  start_x && break
+  kill "$wm_pid" "$x_pid" 2> /dev/null || true
+  [ "$attempt" -lt 3 ] || { cat "$work/openbox.log"; fail "openbox did not start (last on $DISPLAY)"; }
+done
 
 # ---------------------------------------------------------------- module and window
 mkdir "$work/run"
