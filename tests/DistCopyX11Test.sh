@@ -19,12 +19,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses, and an X server on it.
-for n in $(seq 70 99); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
-Xvfb ":$n" -screen 0 640x400x24 -nolisten tcp > /dev/null 2>&1 &
+# An X server on a display number that Xvfb picks itself.
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
 pids+=($!)
+read -r -t 10 n < "$work/displayfd" || { echo "FAIL: Xvfb did not start"; exit 1; }
 export DISPLAY=":$n" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
 
 # Runs the window for a moment in $1 with the given arguments; fails unless it was
 # still running when stopped and had shown its window.
