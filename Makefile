@@ -13,7 +13,7 @@ CMAKE_ARGS ?=
 PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev \
             fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick \
-            clang libclang-rt-dev
+            clang libclang-rt-dev openbox fonts-wine
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The developer's distribution copy end to end on a real X server (Xvfb): started with
 # the code while a TAPPBUILDER window exists, kordel-update shows its log and copies
-# itself into dist/ under the versioned name; without that window it does nothing.
+# itself into dist/ under the versioned name; without that window, with a second
+# argument, or with Qt's own options after the code, it does nothing. Each run must
+# have shown the window (it creates the settings file then), so a program that did not
+# start fails the checks instead of passing the ones that expect nothing.
 #   DistCopyX11Test.sh KORDEL_UPDATE FAKE_APPBUILDER
 set -euo pipefail
 gui=$1
@@ -16,19 +19,26 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses, and an X server on it.
-for n in $(seq 70 99); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
-Xvfb ":$n" -screen 0 640x400x24 -nolisten tcp > /dev/null 2>&1 &
+# An X server on a display number that Xvfb picks itself.
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
 pids+=($!)
+read -r -t 10 n < "$work/displayfd" || { echo "FAIL: Xvfb did not start"; exit 1; }
 export DISPLAY=":$n" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
 
 # Runs the window for a moment in $1 with the given arguments (longer under the
-# sanitizers, which make its start slow).
+# sanitizers, which make its start slow); fails unless it was still running when
+# stopped and had shown its window.
 run_gui() {
-  local dir=$1
+  local dir=$1 status=0
   shift
-  (cd "$dir" && exec timeout "${KORDEL_GUI_SECONDS:-3}" "$gui" "$@") > "$dir/gui.log" 2>&1 || true
+  rm -f "$dir/Kordel_Update.ini"
+  (cd "$dir" && exec timeout "${KORDEL_GUI_SECONDS:-3}" "$gui" "$@") > "$dir/gui.log" 2>&1 || status=$?
+  if [ "$status" -ne 124 ] || [ ! -e "$dir/Kordel_Update.ini" ]; then
+    cat "$dir/gui.log"
+    echo "FAIL: kordel-update $* did not run (exit status $status)"
+    exit 1
+  fi
 }
 
 mkdir -p "$work/none/dist" "$work/with/dist"
@@ -41,6 +51,9 @@ for _ in $(seq 100); do grep -q ready "$work/appbuilder.out" 2> /dev/null && bre
 echo "old build" > "$work/with/dist/kordel-update13"
 run_gui "$work/with" 5273946 extra
 grep -q "old build" "$work/with/dist/kordel-update13" || { echo "FAIL: copied with a second argument"; exit 1; }
+# Qt takes -style for itself, but the process received three arguments.
+run_gui "$work/with" 5273946 -style Fusion
+grep -q "old build" "$work/with/dist/kordel-update13" || { echo "FAIL: copied with Qt's options after the code"; exit 1; }
 run_gui "$work/with" 5273946
 cmp -s "$gui" "$work/with/dist/kordel-update13" || { echo "FAIL: dist/kordel-update13 is not the program"; exit 1; }
 echo "distribution copy: ok"

@@ -88,6 +88,12 @@ class GuiTest : public QObject {
 
     std::string Settings() const { return testing::ReadFile("Kordel_Update.ini"); }
 
+    // The simulated module's terminal as the port list shows it ("pts/3").
+    std::string ShortSlave() const {
+        const std::string path = module->SlavePath();
+        return path.substr(std::string("/dev/").size());
+    }
+
   private slots:
     void initTestCase() { RegisterResource(BiosResourceName, BiosResourceType, TestImage()); }
 
@@ -105,11 +111,13 @@ class GuiTest : public QObject {
     void startUpShowsTheImageAndSelectsThePort() {
         Start();
         QCOMPARE(Main->windowTitle(), QString("Kordel Update v1.A.1"));
-        QCOMPARE(QGuiApplication::applicationDisplayName(), QString("Kordel Update v1.A.1"));
+        QCOMPARE(Main->ApplicationTitle(), QString("Kordel Update v1.A.1"));
+        // Qt would append its display name to the caption of every other window.
+        QVERIFY(QGuiApplication::applicationDisplayName() != Main->ApplicationTitle());
         QCOMPARE(Main->LabBiosVersion->text(), QString("Version 1.10 (00AB-001F-02BC)"));
         QCOMPARE(Main->LabBiosInfo->text(), QString("GUI TEST IMAGE"));
         QCOMPARE(Main->StatusText(), QString("Select COM-Port and press START"));
-        QCOMPARE(Main->cbPort->currentText().toStdString(), module->SlavePath());
+        QCOMPARE(Main->cbPort->currentText().toStdString(), ShortSlave());
         QVERIFY(!Main->LED1->Status());
         QVERIFY(Main->ButStart->isEnabled());
         QCOMPARE(Main->size(), QSize(355, 185));
@@ -196,7 +204,7 @@ class GuiTest : public QObject {
         objects.reset();
         Start("", "COM1:COM3:COM10");
         // The port written at close is selected again.
-        QCOMPARE(Main->cbPort->currentText().toStdString(), module->SlavePath());
+        QCOMPARE(Main->cbPort->currentText().toStdString(), ShortSlave());
         QCOMPARE(Main->cbPort->itemText(3), QString("COM10"));
     }
 
@@ -217,8 +225,7 @@ class GuiTest : public QObject {
             "[Main]\r\nFormVersion=0\r\nShowCmd=1\r\nFlags=0\r\nPixelsPerInch=" +
             std::to_string(Main->ScreenPixelsPerInch()) + "\r\nMinMaxPos" + suffix +
             "=-1,-1,-1,-1\r\nMinMaxPos=-1,-1,-1,-1\r\nNormPos" + suffix + "=" + norm +
-            "\r\nNormPos=" + norm + "\r\n\r\n[CONFIG]\r\nComPort=" + module->SlavePath() +
-            "\r\n\r\n";
+            "\r\nNormPos=" + norm + "\r\n\r\n[CONFIG]\r\nComPort=" + ShortSlave() + "\r\n\r\n";
         QCOMPARE(Settings(), expected);
     }
 
@@ -296,6 +303,69 @@ class GuiTest : public QObject {
         QTest::mouseClick(Main->ButStart, Qt::LeftButton);
         QVERIFY(module->Requests().empty());
         QCOMPARE(Main->cbPort->count(), 1);
+    }
+
+    void portListShowsShortNamesAndConnectOpensTheDevice() {
+        // An older settings file holds the full path; it still selects the port.
+        Start("[CONFIG]\r\nComPort=" + module->SlavePath() + "\r\n", "COM1");
+        QCOMPARE(Main->cbPort->currentText().toStdString(), ShortSlave());
+        QCOMPARE(PortDevicePath(Main->PortText()), module->SlavePath());
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(Main->StatusText(), QString("Update OK"));
+        Main->close();
+        QVERIFY(Settings().find("ComPort=" + ShortSlave() + "\r\n") != std::string::npos);
+    }
+
+    void enterOnTheFocusedStartRunsTheUpdate() {
+        Start();
+        QCOMPARE(Main->focusWidget(), static_cast<QWidget*>(Main->ButStart));
+        QTest::keyClick(Main->ButStart, Qt::Key_Return);
+        QCOMPARE(Main->StatusText(), QString("Update OK"));
+        QCOMPARE(module->Flash().size(), std::size_t{768});
+        // EXIT is no default button: Enter on START never reaches it.
+        QVERIFY(Main->isVisible());
+        QTest::keyClick(Main->ButExit, Qt::Key_Enter, Qt::KeypadModifier);
+        QVERIFY(!Main->isVisible());
+    }
+
+    void biosLabelsDrawInMaroon() {
+        Start();
+        for (QLabel* label : {Main->LabBiosVersion, Main->LabBiosInfo}) {
+            const QImage image = label->grab().toImage();
+            int maroon = 0, black = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    maroon += c == QColor(128, 0, 0);
+                    black += c == QColor(0, 0, 0);
+                }
+            }
+            QVERIFY2(maroon > 20 && black == 0, qPrintable(label->objectName()));
+        }
+    }
+
+    void ampersandUnderlinesTheNextCharacter() {
+        Start();
+        TMnemonicLabel* label = MsgBox->InfoLabel;
+        QCOMPARE(label->TextSize("&Datei"), label->TextSize("Datei"));
+        // Two ampersands show one.
+        QCOMPARE(label->TextSize("A&&B"), QFontMetrics(label->font()).size(0, "A&B"));
+        auto draw = [label](const QString& text) {
+            label->setText(text);
+            label->resize(label->TextSize(text));
+            return label->grab().toImage();
+        };
+        const QImage plain = draw("Datei");
+        const QImage marked = draw("&Datei");
+        QCOMPARE(marked.size(), plain.size());
+        QVERIFY2(marked != plain, "the D is underlined");
+    }
+
+    void destroyingTheWindowWithoutClosingSavesThePlacement() {
+        Start();
+        objects.reset();
+        QVERIFY(Settings().find("\r\nNormPos=") != std::string::npos);
+        QVERIFY(Settings().find("ComPort=") == std::string::npos);  // only the close writes it
     }
 
     void debugLogWindow() {

@@ -1,5 +1,9 @@
 #include "MainController.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 #include "DistCopy.h"
 #include "Resources.h"
 
@@ -18,7 +22,41 @@ class ViewProgress : public TProgressSink {
     TMainView& view_;
 };
 
+std::string DevPrefix(const std::string& devDir) {
+    return devDir.empty() || devDir.back() == '/' ? devDir : devDir + "/";
+}
+
 }  // namespace
+
+std::string ShortPortName(const std::string& name, const std::string& devDir) {
+    const std::string prefix = DevPrefix(devDir);
+    if (prefix.empty() || name.size() <= prefix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0) {
+        return name;
+    }
+    return name.substr(prefix.size());
+}
+
+std::string PortDevicePath(const std::string& shown, const std::string& devDir) {
+    const std::string prefix = DevPrefix(devDir);
+    if (shown.empty() || prefix.empty() || shown.front() == '/') return shown;
+    std::error_code error;
+    const std::string path = prefix + shown;
+    return std::filesystem::exists(path, error) ? path : shown;
+}
+
+void ShowShortPortNames(TPortSelector& selector, const std::string& remembered,
+                        const std::string& devDir) {
+    for (auto& item : selector.Items) item = ShortPortName(item, devDir);
+    const std::string wanted = ShortPortName(remembered, devDir);
+    const auto found =
+        std::find_if(selector.Items.begin(), selector.Items.end(),
+                     [&](const std::string& item) { return EqualsIgnoreCase(item, wanted); });
+    selector.ItemIndex = selector.Items.empty() ? -1
+                         : found == selector.Items.end()
+                             ? 0
+                             : static_cast<int>(found - selector.Items.begin());
+}
 
 TMainController::TMainController(TMainView& view, TIniFile& settings, TFormStorage& placement,
                                  TPortListSource ports)
@@ -78,6 +116,7 @@ void TMainController::DistributionCopyStep() {
 // read leaves them as they were.
 void TMainController::RefreshPorts(const std::string& remembered) {
     RefreshPortList(portSelector_, remembered, ports_);
+    ShowShortPortNames(portSelector_, remembered, ports_.devDir);
     view_.SetPortList(portSelector_);
 }
 

@@ -22,6 +22,20 @@ inline constexpr const char* StatusOk = "Update OK";
 inline constexpr const char* StatusError = "ERROR";
 inline constexpr const char* TitlePrefix = "Kordel Update v";
 
+// Port names as the list shows them and the settings file keeps them: a device path
+// without its device folder ("/dev/ttyUSB0" is "ttyUSB0", "/dev/pts/3" is "pts/3"),
+// which fits the box as COM3 does on Windows. Other names (COM3, a path elsewhere)
+// stay as they are.
+std::string ShortPortName(const std::string& name, const std::string& devDir = "/dev");
+// What Connect opens for a shown name: the device path when the device folder holds
+// that name, else the name itself.
+std::string PortDevicePath(const std::string& shown, const std::string& devDir = "/dev");
+// Turns a refreshed list of device paths into the shown names, selecting the entry
+// whose short name equals that of `remembered` (short, or a full path from an older
+// settings file), else the first.
+void ShowShortPortNames(TPortSelector& selector, const std::string& remembered,
+                        const std::string& devDir = "/dev");
+
 class TMainView {
   public:
     virtual ~TMainView() = default;

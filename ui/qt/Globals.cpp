@@ -17,6 +17,8 @@ TComIo* ComIo = nullptr;
 
 namespace {
 
+std::optional<std::vector<std::string>> processArguments;
+
 // Hands the serial port's line events to the event loop of the window thread.
 class EventLoopDispatcher : public TLineEventDispatcher {
   public:
@@ -28,6 +30,14 @@ class EventLoopDispatcher : public TLineEventDispatcher {
 
 }  // namespace
 
+void RecordProcessArguments(int argc, const char* const* argv) {
+    processArguments.emplace(argv + std::min(argc, 1), argv + argc);
+}
+
+const std::optional<std::vector<std::string>>& ProcessArguments() {
+    return processArguments;
+}
+
 TApplicationObjects::TApplicationObjects(TPortListSource ports)
     : dispatcher_(std::make_unique<EventLoopDispatcher>()) {
     Main = new TMain(std::move(ports));
@@ -35,7 +45,8 @@ TApplicationObjects::TApplicationObjects(TPortListSource ports)
     MsgBox = new TMsgBox();
     MsgBox->CentreOver = Main;
     ComIo = new TComIo();
-    ComIo->PortNameSource = [] { return Main->cbPort->currentText().toStdString(); };
+    // The list shows "ttyUSB0"; the port opened is "/dev/ttyUSB0".
+    ComIo->PortNameSource = [] { return PortDevicePath(Main->PortText()); };
     ComIo->OnPortState = [](bool open) { Main->LED1->SetStatus(open); };
     ComIo->cPort->Dispatcher = dispatcher_.get();
     Main->Link = [] { return ComIo; };

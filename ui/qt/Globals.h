@@ -3,6 +3,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "PortList.h"
 
@@ -18,6 +21,11 @@ extern TMain* Main;
 extern TDebug* Debug;
 extern TMsgBox* MsgBox;
 extern TComIo* ComIo;
+
+// The command-line arguments as the process received them (the program's path not
+// counted), recorded before QApplication removes its own options; nullopt until then.
+void RecordProcessArguments(int argc, const char* const* argv);
+const std::optional<std::vector<std::string>>& ProcessArguments();
 
 // Creates Main, Debug, MsgBox and ComIo and wires them together; the destructor
 // destroys them in reverse order (ComIo first, closing its port).

@@ -12,7 +12,8 @@ TDebug::TDebug(QWidget* parent) : QWidget(parent, Qt::Window) {
     setWindowTitle("Debug");
     setFont(UiFont("MS Sans Serif", 11));
     setAttribute(Qt::WA_QuitOnClose, false);  // closing only hides it
-    resize(594, 554);
+    // 594 x 554 is the outer size, frame and caption included.
+    (new TOuterSize(this, false))->Set(QSize(594, 554));
     Memo = new QPlainTextEdit(this);
     Memo->setObjectName("Memo");
     Memo->setReadOnly(true);

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include "ComIo.h"
 #include "DistCopy.h"
@@ -24,6 +25,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
     label->setFont(font);
+    // On a group panel (button-face background) a label would draw in ButtonText.
+    label->setForegroundRole(QPalette::WindowText);
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, colour);
     label->setPalette(p);
@@ -49,7 +52,16 @@ TMain::TMain(TPortListSource ports) : QWidget(nullptr) {
     FormCreate(this);
 }
 
-TMain::~TMain() = default;
+// A main window destroyed without having been closed (the program asked to end by
+// other means) still saves its placement.
+TMain::~TMain() {
+    if (JvFormStorage1->Saved()) return;
+    try {
+        JvFormStorage1->SaveFormPlacement();
+    } catch (const std::exception&) {
+        // No window is left to report to; the file keeps what it held.
+    }
+}
 
 void TMain::BuildControls() {
     const QFont groupFont = UiFont("Tahoma", 11, true);
@@ -82,23 +94,27 @@ void TMain::BuildControls() {
     cbPort->setFont(groupFont);
     cbPort->setEditable(false);
     cbPort->setToolTip("Select COM-Port for Halvern");
+    // The closed box and its opened list alike: maroon, Tahoma bold.
     QPalette comboPalette = cbPort->palette();
     comboPalette.setColor(QPalette::ButtonText, Maroon);
     comboPalette.setColor(QPalette::Text, Maroon);
+    comboPalette.setColor(QPalette::WindowText, Maroon);
     cbPort->setPalette(comboPalette);
-    // Linux port names are longer than the box; the opened list shows them whole.
+    cbPort->view()->setPalette(comboPalette);
+    cbPort->view()->setFont(groupFont);
+    // Names of ports outside /dev can be longer than the box; the opened list shows them whole.
     cbPort->view()->setMinimumWidth(180);
     cbPort->OnDropDown = [this] { cbPortDropDown(cbPort); };
     LED1 = new TLed(JvgGroupBox1);
     LED1->setObjectName("LED1");
     LED1->setGeometry(175, 25, 17, 17);
 
-    ButStart = new QPushButton("START", this);
+    ButStart = new TButton("START", this);
     ButStart->setObjectName("ButStart");
     ButStart->setGeometry(8, 135, 185, 25);
     ButStart->setFont(buttonFont);
     ButStart->setToolTip("Start update for Halvern and Halvern expert");
-    ButExit = new QPushButton("EXIT", this);
+    ButExit = new TButton("EXIT", this);
     ButExit->setObjectName("ButExit");
     ButExit->setGeometry(272, 135, 75, 25);
     ButExit->setFont(buttonFont);
@@ -120,15 +136,17 @@ void TMain::BuildControls() {
     auto* secondPanel = new QFrame(sBar);
     secondPanel->setGeometry(250, 2, 50, 17);
     secondPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    pBar = new QProgressBar(sBar);
+    pBar = new TProgressBar(sBar);
     pBar->setObjectName("pBar");
     pBar->setGeometry(252, 2, 102, 17);
     pBar->setTextVisible(false);
     pBar->setRange(0, 100);
     pBar->setValue(0);
 
+    // Tab order: START, EXIT, then the port list; START has the focus at start.
     setTabOrder(ButStart, ButExit);
     setTabOrder(ButExit, cbPort);
+    ButStart->setFocus();
 }
 
 // ---------------------------------------------------------------- handlers
@@ -154,11 +172,14 @@ void TMain::ButStartClick(QObject*) {
     if (TComIo* io = Link ? Link() : nullptr) Controller->ButStartClick(*io);
 }
 
-void TMain::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (shown_) return;
-    shown_ = true;
-    Controller->FirstShow();
+// The first show restores the placement before the native window exists, so that the
+// window manager maps the frame at the saved place, then runs FormShow.
+void TMain::setVisible(bool visible) {
+    if (visible && !shown_) {
+        shown_ = true;
+        Controller->FirstShow();
+    }
+    QWidget::setVisible(visible);
 }
 
 void TMain::closeEvent(QCloseEvent* event) {
@@ -171,9 +192,12 @@ void TMain::closeEvent(QCloseEvent* event) {
 
 // ---------------------------------------------------------------- TMainView
 
+// The application title goes to the caption of the standard error box and of the
+// main window; Qt's application display name would be appended to every other
+// window's caption ("Error — ...").
 void TMain::SetTitle(const std::string& title) {
-    QGuiApplication::setApplicationDisplayName(QString::fromStdString(title));
-    setWindowTitle(QString::fromStdString(title));
+    applicationTitle_ = QString::fromStdString(title);
+    setWindowTitle(applicationTitle_);
 }
 
 void TMain::SetBiosLabels(const std::string& version, const std::string& info) {
@@ -198,18 +222,33 @@ void TMain::SetProgressPosition(std::uint32_t position) {
 // The last block may move the position past the maximum, and a maximum of 0 would
 // turn the bar into a busy indicator: the bar shows the values clamped.
 void TMain::ShowProgress() {
-    const int maximum = static_cast<int>(std::max<std::uint32_t>(1, progressMax_));
-    pBar->setRange(0, maximum);
-    pBar->setValue(static_cast<int>(std::min<std::uint32_t>(progressPos_, maximum)));
+    const auto maximum = std::max<std::uint32_t>(1, progressMax_);
+    pBar->Show(static_cast<int>(maximum), static_cast<int>(std::min(progressPos_, maximum)));
 }
 
+// Qt hands the focus of a disabled button to the next control, and the next Space
+// would then press EXIT. The focus waits on the window instead, and comes back to
+// START when it is enabled, unless the user has put it elsewhere meanwhile.
 void TMain::SetStartEnabled(bool enabled) {
-    ButStart->setEnabled(enabled);
+    if (enabled) {
+        ButStart->setEnabled(true);
+        if (startFocusParked_ && (!focusWidget() || focusWidget() == this)) ButStart->setFocus();
+        startFocusParked_ = false;
+        return;
+    }
+    if (ButStart->hasFocus() || focusWidget() == ButStart) {
+        setFocus(Qt::OtherFocusReason);
+        startFocusParked_ = true;
+    }
+    ButStart->setEnabled(false);
 }
 
 void TMain::SetPortList(const TPortSelector& selector) {
     cbPort->clear();
-    for (const auto& item : selector.Items) cbPort->addItem(QString::fromStdString(item));
+    for (const auto& item : selector.Items) {
+        cbPort->addItem(QString::fromStdString(item));
+        cbPort->setItemData(cbPort->count() - 1, QColor(Maroon), Qt::ForegroundRole);
+    }
     cbPort->setCurrentIndex(selector.ItemIndex);
 }
 
@@ -226,8 +265,10 @@ void TMain::ShowUpdateError(const std::string& message) {
 }
 
 void TMain::ShowStandardError(const std::string& message) {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                    QString::fromStdString(message), QMessageBox::Ok, isVisible() ? this : nullptr);
+    const QString caption =
+        applicationTitle_.isEmpty() ? QCoreApplication::applicationName() : applicationTitle_;
+    QMessageBox box(QMessageBox::Critical, caption, QString::fromStdString(message),
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
     box.setObjectName("StandardErrorBox");
     box.exec();
 }
@@ -240,7 +281,10 @@ void TMain::CloseWindow() {
     close();
 }
 
+// The arguments as the process received them: QApplication removes its own options
+// (-style, -platform, ...) from what it keeps.
 std::vector<std::string> TMain::Arguments() {
+    if (const auto& received = ProcessArguments(); received) return *received;
     std::vector<std::string> args;
     const QStringList all = QCoreApplication::arguments();
     for (qsizetype i = 1; i < all.size(); ++i) args.push_back(all[i].toStdString());
@@ -248,7 +292,8 @@ std::vector<std::string> TMain::Arguments() {
 }
 
 bool TMain::DevEnvironmentPresent() {
-    return QGuiApplication::platformName() == "xcb" && TopLevelWindowOfClassExists(DevEnvironmentClass);
+    return QGuiApplication::platformName() == "xcb" &&
+           TopLevelWindowOfClassExists(DevEnvironmentClass);
 }
 
 void TMain::ShowDebugLog() {
@@ -269,23 +314,53 @@ QPoint TMain::WorkAreaOrigin() const {
     return screen ? screen->availableGeometry().topLeft() : QPoint();
 }
 
+// Notes the frame while the window is shown in the normal state: a minimised or
+// maximised window no longer has it, and Qt's normalGeometry() follows the minimised
+// window.
+void TMain::NoteNormalFrame() {
+    const QWindow* handle = windowHandle();
+    if (!isVisible() || !handle || !handle->isExposed() || isMinimized() || isMaximized() ||
+        isFullScreen()) {
+        return;
+    }
+    normalFrame_ = frameGeometry();
+    normalFrameSeen_ = true;
+}
+
+void TMain::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    NoteNormalFrame();
+}
+
+void TMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    NoteNormalFrame();
+}
+
 TWindowPlacement TMain::GetPlacement() {
     TWindowPlacement p;
     p.flags = 0;
     p.showCmd = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
-    const QMargins frame(geometry().left() - frameGeometry().left(),
-                         geometry().top() - frameGeometry().top(),
-                         frameGeometry().right() - geometry().right(),
-                         frameGeometry().bottom() - geometry().bottom());
-    const QRect client = (isMinimized() || isMaximized()) ? normalGeometry() : geometry();
-    const QRect outer = client.marginsAdded(frame).translated(-WorkAreaOrigin());
+    NoteNormalFrame();
+    QRect frame = normalFrame_.isValid() ? normalFrame_ : frameGeometry();
+    if (!normalFrameSeen_) {
+        // Shown maximised or minimised from the start: the place is the restored one; the
+        // normal frame's size is not known, the client's and the present frame's stand for it.
+        const QMargins m = FrameMargins(this);
+        frame.setSize(size().grownBy(m));
+    }
+    const QRect outer = frame.translated(-WorkAreaOrigin());
     p.normalPosition = {outer.left(), outer.top(), outer.left() + outer.width(),
                         outer.top() + outer.height()};
     return p;
 }
 
+// NormPos is the frame's position, and the frame goes back to it.
 void TMain::SetPlacement(const TWindowPlacement& placement) {
-    move(QPoint(placement.normalPosition.left, placement.normalPosition.top) + WorkAreaOrigin());
+    const QPoint frame =
+        QPoint(placement.normalPosition.left, placement.normalPosition.top) + WorkAreaOrigin();
+    MoveFrameTo(this, frame);
+    normalFrame_ = QRect(frame, normalFrame_.isValid() ? normalFrame_.size() : size());
 }
 
 bool TMain::ApplicationMinimized() {

@@ -35,11 +35,11 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
     QLabel* Label1;
     TPortCombo* cbPort;
     TLed* LED1;
-    QPushButton* ButStart;
-    QPushButton* ButExit;
+    TButton* ButStart;
+    TButton* ButExit;
     QWidget* sBar;
     QLabel* StatusPanel;
-    QProgressBar* pBar;
+    TProgressBar* pBar;
 
     // non-visual components
     TIniFile IniFile;
@@ -50,6 +50,8 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
     std::uint32_t ProgressMaximum() const { return progressMax_; }
     std::uint32_t ProgressPosition() const { return progressPos_; }
     QString StatusText() const { return StatusPanel->text(); }
+    // The title of the application (its task-bar entry), set at the first show.
+    QString ApplicationTitle() const { return applicationTitle_; }
 
     // handlers
     void FormCreate(QObject* Sender);
@@ -59,6 +61,8 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
     void ButStartClick(QObject* Sender);
     void ButExitClick(QObject* Sender);
     void JvgGroupBox1Click(QObject* Sender);
+
+    void setVisible(bool visible) override;
 
     // TMainView
     void SetTitle(const std::string& title) override;
@@ -93,15 +97,21 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
     TPoint ThinBorder() override;
 
   protected:
-    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void BuildControls();
     void ShowProgress();
     QPoint WorkAreaOrigin() const;
+    void NoteNormalFrame();
 
     bool shown_ = false;
+    bool startFocusParked_ = false;
+    QString applicationTitle_;
+    QRect normalFrame_;             // the frame in the normal state, screen coordinates
+    bool normalFrameSeen_ = false;  // normalFrame_ was measured, not only restored
     std::uint32_t progressMax_ = 100;
     std::uint32_t progressPos_ = 0;
 };

@@ -13,20 +13,6 @@ static void InitIconResources() {
 
 namespace kordel {
 
-namespace {
-
-// "&x" marks an accelerator and is not shown; "&&" shows one ampersand.
-QString WithoutAccelerators(const QString& text) {
-    QString out;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size()) ++i;
-        out += text[i];
-    }
-    return out;
-}
-
-}  // namespace
-
 TMsgBox::TMsgBox(QWidget* owner) : QDialog(owner) {
     InitIconResources();
     setWindowFlags(Qt::Dialog | Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -44,29 +30,22 @@ TMsgBox::TMsgBox(QWidget* owner) : QDialog(owner) {
     Img->setGeometry(MsgImageLeft, MsgImageTop, MsgImageSize, MsgImageSize);
     Img->setAttribute(Qt::WA_TranslucentBackground);
 
-    InfoLabel = new QLabel(this);
+    InfoLabel = new TMnemonicLabel(this);
     InfoLabel->setObjectName("InfoLabel");
     InfoLabel->setFont(UiFont("Verdana", 11));
     InfoLabel->setTextFormat(Qt::PlainText);
     InfoLabel->setWordWrap(false);
     InfoLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     InfoLabel->setForegroundRole(QPalette::WindowText);
-}
-
-// The frame and caption the window system adds around the client area; none on a
-// platform that draws no frames.
-QSize TMsgBox::FrameExtra() const {
-    const QWidget* reference = CentreOver ? CentreOver : QApplication::activeWindow();
-    if (!reference || !reference->isVisible()) return {0, 0};
-    return reference->frameGeometry().size() - reference->geometry().size();
+    outerSize_ = new TOuterSize(this, true);
 }
 
 int TMsgBox::Execute(const QString& MsgText, TMsgDlgType DlgType, const QString& CaptionTitle,
                      TMsgBut Buttons, bool MsgBeep) {
     QString text = MsgText;
     text.replace("\r\n", "\n");
-    text = WithoutAccelerators(text);
-    const QSize labelSize = QFontMetrics(InfoLabel->font()).size(0, text);
+    // "&x" shows x underlined; the size is that of the text as shown.
+    const QSize labelSize = InfoLabel->TextSize(text);
     const TMsgBoxLayout layout = LayoutMsgBox(DlgType, CaptionTitle.toStdString(), Buttons,
                                               labelSize.width(), labelSize.height());
 
@@ -77,12 +56,13 @@ int TMsgBox::Execute(const QString& MsgText, TMsgDlgType DlgType, const QString&
     setWindowTitle(QString::fromStdString(layout.caption));
     InfoLabel->setText(text);
     outer_ = QSize(layout.outerWidth, layout.outerHeight);
-    setFixedSize(outer_ - FrameExtra());
+    // Until the dialog has had a frame of its own, the main window's stands for it.
+    outerSize_->Set(outer_, CentreOver ? FrameMargins(CentreOver) : QMargins());
 
     ButCnt = 0;
     But.clear();
     for (const auto& spec : layout.buttons) {
-        auto* button = new QPushButton(QString::fromStdString(spec.caption), this);
+        auto* button = new TButton(QString::fromStdString(spec.caption), this);
         button->setObjectName(QString::fromStdString(spec.name));
         button->setGeometry(spec.left, spec.top, spec.width, spec.height);
         button->setAutoDefault(false);
@@ -95,7 +75,8 @@ int TMsgBox::Execute(const QString& MsgText, TMsgDlgType DlgType, const QString&
     // Centred over the main window: the dialog belongs to the application, not to a form.
     if (QWidget* main = CentreOver ? CentreOver : QApplication::activeWindow()) {
         const QPoint centre = main->frameGeometry().center();
-        move(centre.x() - outer_.width() / 2, centre.y() - outer_.height() / 2);
+        MoveFrameTo(this, QPoint(centre.x() - outer_.width() / 2, centre.y() - outer_.height() / 2),
+                    outerSize_->LastFrame());
     }
     if (MsgBeep) QApplication::beep();
     const int result = ending_ ? mrCancel : exec();
@@ -106,6 +87,8 @@ int TMsgBox::Execute(const QString& MsgText, TMsgDlgType DlgType, const QString&
 
 void TMsgBox::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // A tool window with a caption and a border only: no system menu, no caption buttons.
+    SetCaptionOnlyDecorations(this);
     FormShow();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "MsgBoxLayout.h"
+#include "Widgets.h"
 
 namespace kordel {
 
@@ -29,7 +30,7 @@ class TMsgBox : public QDialog {
 
     std::array<QPixmap, 4> IconImg;
     QLabel* Img;
-    QLabel* InfoLabel;
+    TMnemonicLabel* InfoLabel;
     std::vector<QPushButton*> But;
     int ButCnt = 0;
     // The window's outer size set by the last call (frame and caption included).
@@ -41,9 +42,9 @@ class TMsgBox : public QDialog {
 
   private:
     void FormShow();
-    QSize FrameExtra() const;
 
     QSize outer_;
+    TOuterSize* outerSize_;
     bool ending_ = false;
 };
 
