@@ -62,13 +62,13 @@ TEST(PortRefreshTest, UnreadableListKeepsTheSelectorsEntries) {
     ports.extraPorts = "";
     TMainController controller(view, settings, placement, ports);
     controller.cbPortDropDown();
-    ASSERT_EQ(view.shown.Items, (std::vector<std::string>{"/dev/ttyACM1", "/dev/ttyACM3"}));
+    ASSERT_EQ(view.shown.Items, (std::vector<std::string>{"ttyACM1", "ttyACM3"}));
 
     view.shown.ItemIndex = 1;  // the user picks the second port
     fs::remove_all(root);      // from now on the list cannot be read
     controller.cbPortDropDown();
-    EXPECT_EQ(view.shown.Items, (std::vector<std::string>{"/dev/ttyACM1", "/dev/ttyACM3"}));
-    EXPECT_EQ(view.PortText(), "/dev/ttyACM3");
+    EXPECT_EQ(view.shown.Items, (std::vector<std::string>{"ttyACM1", "ttyACM3"}));
+    EXPECT_EQ(view.PortText(), "ttyACM3");
 }
 
 }  // namespace
