@@ -9,6 +9,7 @@
 #include <windows.h>
 // clang-format on
 
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -63,6 +64,18 @@ constexpr TEvMaskBit EvMaskBits[] = {
     {evRx80Full, EV_RX80FULL},
 };
 constexpr DWORD ModemLineEvMask = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+// Wine waits for line events with a thread that polls the device about once a
+// millisecond while the wait is pending: on this machine that cost 0.45 s per update
+// and 0.55 s of processor time, for events that nothing in the tool handles (and on a
+// pseudo-terminal wine cannot see line errors or breaks at all). Under wine the
+// watcher therefore only waits to be stopped, unless KORDEL_WINE_LINE_EVENTS is set
+// (the tests set it to exercise the event wait). Windows drivers signal line events
+// without polling; there the watcher waits for all of them.
+bool WatchLineEventsHere() {
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return !wine || std::getenv("KORDEL_WINE_LINE_EVENTS") != nullptr;
+}
 
 DWORD ToEvMask(TComEvents events) {
     DWORD mask = 0;
@@ -275,6 +288,7 @@ class TComPortWin32 final : public TComPort {
         watchStop_ = TOwnedHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         watchEvent_ = TOwnedHandle(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
         watchMask_ = ToEvMask(events);
+        if (!WatchLineEventsHere()) watchMask_ = 0;
         watchPending_ = false;
         ::SetCommMask(port_.get(), watchMask_);
     }
@@ -429,7 +443,7 @@ class TComPortWin32 final : public TComPort {
     // Starts an event wait. Returns the events when it completed at once; otherwise
     // nullopt, with watchPending_ telling whether it is running.
     std::optional<TComEvents> StartEventWait() {
-        for (;;) {
+        while (watchMask_ != 0) {
             watchOverlapped_ = OVERLAPPED{};
             watchOverlapped_.hEvent = watchEvent_.get();
             watchResult_ = 0;
@@ -449,6 +463,7 @@ class TComPortWin32 final : public TComPort {
             }
             return std::nullopt;
         }
+        return std::nullopt;
     }
 
     // A device that cannot wait for line events has none to report: the watcher
