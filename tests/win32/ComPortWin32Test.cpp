@@ -154,10 +154,10 @@ TEST_F(SimulatedModule, ComNamesAboveNineOpenThroughTheDevicePrefix) {
     EXPECT_EQ(io_.ComAction(200), 0);
 }
 
-// A pause must not end early, and must not round up to the 15.6 ms system tick, which
-// makes a 25 ms pause last about 31 ms and a 20 ms one about 31 ms. The median and
-// the 4 ms bound keep a busy machine's scheduling delays (about 3 ms under wine on a
-// loaded machine) out of the verdict.
+// A pause must not end early, and must not be rounded up to the 15.6 ms system tick,
+// which makes a 25 ms or a 20 ms pause last about 31 ms and a 100 ms one about 109 ms.
+// A busy machine only ever adds delay, so the shortest of several pauses shows what
+// the timer itself does.
 TEST(PauseTest, DoesNotRoundUpToTheSystemTick) {
     for (int ms : {25, 20, 100}) {
         std::vector<double> overruns;
@@ -168,7 +168,9 @@ TEST(PauseTest, DoesNotRoundUpToTheSystemTick) {
             EXPECT_GE(overruns.back(), -0.5) << ms << " ms pause ended early";
         }
         std::sort(overruns.begin(), overruns.end());
-        EXPECT_LT(overruns[overruns.size() / 2], 4.0) << ms << " ms pause overran";
+        EXPECT_LT(overruns.front(), 1.0) << ms << " ms pause: even the shortest overran";
+        std::printf("%d ms pause: overrun min %.2f median %.2f max %.2f ms\n", ms,
+                    overruns.front(), overruns[overruns.size() / 2], overruns.back());
     }
 }
 
