@@ -53,6 +53,25 @@ fault_case "wrong sequence" "F5=seq" $'Error Reading CPU-ID\nWRONG SEQUENCE'
 fault_case "late reply" "F9@2=delay:600" $'Error writing Flash\nNO ANSWER'
 fault_case "hang-up" "F9@2=hangup" "ReadFile function failed (Error: 109)"
 
+# --- Ctrl-C: wine turns SIGINT into the console's Ctrl-C event; the update stops, the
+# port is closed and the exit status is 130 (wine's own Ctrl-C exit would be 58).
+start_sim COM7
+"$WINE" "$flash" --port COM7 >"$work/out" 2>"$work/err" &
+flash_pid=$!
+for i in $(seq 100); do grep -q "blocks" "$work/out" && break; sleep 0.05; done
+kill -INT "$flash_pid"
+rc=0
+wait "$flash_pid" || rc=$?
+expect_eq "Ctrl-C: exit status" 130 "$rc"
+expect_contains "Ctrl-C: says what it left behind" "$work/err" "Interrupted: the module now holds a partial image"
+for i in $(seq 40); do grep -q "port closed" "$sim_err" && break; sleep 0.05; done
+expect_contains "Ctrl-C: the port was closed" "$sim_err" "port closed"
+stop_sims
+
+# --- the image is read in place from the executable's BIOS_KORDEL resource.
+run_flash "$work/out" "$work/err" --info
+expect_contains "--info: the image's size" "$work/out" "Image: $(stat -c %s "$image") bytes"
+
 # --- port errors
 run_flash "$work/out" "$work/err" --port COM77
 expect_eq "missing COM: exit status" 1 "$rc"
