@@ -2,6 +2,7 @@
 // overlapped I/O. Every read and write gets a completion record of its own and is
 // waited for at once; the driver's time-outs end it. Every wait also watches the
 // process-wide cancel event.
+
 // ComPort.h first: its MAXDWORD constant must be declared before windows.h makes
 // MAXDWORD a macro (of the same value).
 #include "ComPort.h"
