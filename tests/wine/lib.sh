@@ -28,7 +28,12 @@ trap cleanup EXIT
 prepare_prefix() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "Making the wine prefix $WINEPREFIX (once)"
-        wineboot -i >/dev/null 2>&1
+        if ! wineboot -i >"$work/wineboot.log" 2>&1; then
+            echo "wineboot failed:" >&2
+            cat "$work/wineboot.log" >&2
+            rm -f "$WINEPREFIX/system.reg"
+            return 1
+        fi
     fi
     wineserver -p -d0 >/dev/null 2>&1
 }
