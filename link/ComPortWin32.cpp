@@ -65,6 +65,7 @@ constexpr TEvMaskBit EvMaskBits[] = {
     {evRx80Full, EV_RX80FULL},
 };
 constexpr DWORD ModemLineEvMask = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+
 // Wine waits for line events with a thread that polls the device about once a
 // millisecond while the wait is pending: on this machine that cost 0.45 s per update
 // and 0.55 s of processor time, for events that nothing in the tool handles (and on a
@@ -78,13 +79,15 @@ bool WatchLineEventsHere() {
     return !wine || std::getenv("KORDEL_WINE_LINE_EVENTS") != nullptr;
 }
 
-DWORD ToEvMask(TComEvents events) {
+constexpr DWORD ToEvMask(TComEvents events) {
     DWORD mask = 0;
     for (const auto& b : EvMaskBits) {
         if (events & b.event) mask |= b.mask;
     }
     return mask;
 }
+
+static_assert(ToEvMask(AllComEvents) == 0x5FF, "all ten line events");
 
 TComEvents FromEvMask(DWORD mask) {
     TComEvents events = 0;
