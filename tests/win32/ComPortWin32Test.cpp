@@ -159,7 +159,9 @@ TEST_F(SimulatedModule, ComNamesAboveNineOpenThroughTheDevicePrefix) {
 // A pause must not end early, and must not be rounded up to the 15.6 ms system tick,
 // which makes a 25 ms or a 20 ms pause last about 31 ms and a 100 ms one about 109 ms.
 // A busy machine only ever adds delay, so the shortest of several pauses shows what
-// the timer itself does.
+// the timer itself does; the 3 ms bound is far below the 6 ms or more that rounding to
+// the tick adds, and above what a machine under heavy load added to the shortest pause
+// (1.9 ms at load average 13 on 2 cores).
 TEST(PauseTest, DoesNotRoundUpToTheSystemTick) {
     for (int ms : {25, 20, 100}) {
         std::vector<double> overruns;
@@ -170,7 +172,7 @@ TEST(PauseTest, DoesNotRoundUpToTheSystemTick) {
             EXPECT_GE(overruns.back(), -0.5) << ms << " ms pause ended early";
         }
         std::sort(overruns.begin(), overruns.end());
-        EXPECT_LT(overruns.front(), 1.0) << ms << " ms pause: even the shortest overran";
+        EXPECT_LT(overruns.front(), 3.0) << ms << " ms pause: even the shortest overran";
         std::printf("%d ms pause: overrun min %.2f median %.2f max %.2f ms\n", ms,
                     overruns.front(), overruns[overruns.size() / 2], overruns.back());
     }
