@@ -3,17 +3,21 @@
 
 BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
+TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
 
 # What the build and the tests need from Debian.
 PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev \
-            fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick
+            fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick \
+            clang libclang-rt-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build test test-sanitize run gui bench screenshots install clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean
 .PHONY: deps-windows windows test-windows bench-windows
 
 all: build
@@ -43,6 +47,21 @@ test-sanitize: deps
 	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=ON $(CMAKE_ARGS)
 	cmake --build $(SAN_BUILD)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j2
+
+# The same tests built with ThreadSanitizer. Qt's own libraries are not instrumented;
+# tests/tsan.supp names the reports that come from inside them.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_TSAN=ON $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD)
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j2
+
+# Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS from its seeds.
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DKORDEL_FUZZ=ON -DKORDEL_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) --target fuzz-targets
+	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # Flashes the embedded image into a simulated module and shows the result.
 run: build
@@ -88,4 +107,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

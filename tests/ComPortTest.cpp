@@ -70,11 +70,11 @@ TEST_F(PortTest, ReadByteTiming) {
     EXPECT_GE(MsSince(start), 199.0);
     EXPECT_LT(MsSince(start), 400.0);
 
+    start = Clock::now();  // before the sender starts its 50 ms
     std::thread late([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         far.Send({0x42});
     });
-    start = Clock::now();
     EXPECT_EQ(io.ReadByte(1000), 0x42);
     const double took = MsSince(start);
     late.join();

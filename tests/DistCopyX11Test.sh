@@ -23,11 +23,12 @@ pids+=($!)
 export DISPLAY=":$n" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
 
-# Runs the window for a moment in $1 with the given arguments.
+# Runs the window for a moment in $1 with the given arguments (longer under the
+# sanitizers, which make its start slow).
 run_gui() {
   local dir=$1
   shift
-  (cd "$dir" && exec timeout 3 "$gui" "$@") > "$dir/gui.log" 2>&1 || true
+  (cd "$dir" && exec timeout "${KORDEL_GUI_SECONDS:-3}" "$gui" "$@") > "$dir/gui.log" 2>&1 || true
 }
 
 mkdir -p "$work/none/dist" "$work/with/dist"

@@ -1,17 +1,24 @@
 // kordel-image: makes, checks and describes firmware images with the module's info
 // block (scrambled at offsets 256..287, keyed by the bytes at 192..255).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "BiosInfo.h"
 #include "ComIo.h"
+#include "ImageCheck.h"
+#include "TextCodec.h"
+#include "UniqueFd.h"
 
 namespace {
 
@@ -28,15 +35,16 @@ Options of make:
                      by the info block); without it, --length pseudo-random bytes
   --length N         length of the generated payload (default 7900)
   --seed N           seed of the generated payload (default 1)
-  --version HI.LO    image version (default 1.0)
+  --version HI.LO    image version, two decimal numbers up to 255 (default 1.0)
   --size N           FileSize field (default: the image length)
   --file-code N      FileCode field (default 0)
   --file-crc N       FileCrc field (default: CRC-16 of the image with its info block zeroed)
   --tool-vers N      ToolVers field (default 0)
   --bios-type N      BiosType field (default 0)
   --sys-id HEX       SysId field, 8 hex digits (default 4B4F5244, "KORD")
-  --desc TEXT        description, up to 16 characters
-Numbers may be decimal or 0x-prefixed hexadecimal.
+  --desc TEXT        description, up to 16 characters of the Windows-1252 code page
+                     (given in UTF-8)
+Other numbers may be decimal or 0x-prefixed hexadecimal.
 )";
 
 [[noreturn]] void Die(const std::string& message, int code = 1) {
@@ -44,20 +52,78 @@ Numbers may be decimal or 0x-prefixed hexadecimal.
     std::exit(code);
 }
 
-std::uint32_t Number(const std::string& text, const char* what, std::uint32_t max) {
-    char* end = nullptr;
-    errno = 0;
-    unsigned long v = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || errno != 0 || v > max) {
-        Die(std::string("bad ") + what + " '" + text + "'", 2);
+// Digits only, in the given base: no sign, no blanks, no octal surprises.
+std::optional<std::uint64_t> ParseDigits(const std::string& text, int base) {
+    if (text.empty() || text.size() > 16) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0 || digit >= base) return std::nullopt;
+        v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
     }
-    return static_cast<std::uint32_t>(v);
+    return v;
 }
 
+// A decimal number, or a hexadecimal one after "0x".
+std::uint32_t Number(const std::string& text, const char* what, std::uint32_t max) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const auto v = hex ? ParseDigits(text.substr(2), 16) : ParseDigits(text, 10);
+    if (!v || *v > max) Die(std::string("bad ") + what + " '" + text + "'", 2);
+    return static_cast<std::uint32_t>(*v);
+}
+
+std::uint8_t VersionPart(const std::string& text) {
+    const auto v = ParseDigits(text, 10);
+    if (!v || *v > 255) Die("bad version part '" + text + "': a decimal number up to 255", 2);
+    return static_cast<std::uint8_t>(*v);
+}
+
+std::string CodePointName(char32_t c) {
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
+    return name;
+}
+
+// The description as the module stores it: Windows-1252 bytes, NUL-padded to 16.
+std::array<std::uint8_t, 16> Description(const std::string& utf8) {
+    std::array<std::uint8_t, 16> bytes{};
+    std::size_t n = 0;
+    for (const char32_t c : Utf8ToCodePoints(utf8)) {
+        const int byte = CodePointToCp1252(c);
+        if (c == U'\uFFFD') Die("description is not UTF-8 text", 2);
+        if (byte <= 0) Die("description: " + CodePointName(c) + " is not in the Windows-1252 code page", 2);
+        if (n == bytes.size()) Die("description is longer than 16 characters", 2);
+        bytes[n++] = static_cast<std::uint8_t>(byte);
+    }
+    return bytes;
+}
+
+// Reads a regular file of at most MaxImageSize bytes.
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) Die("cannot read " + path + ": " + std::strerror(errno));
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Not blocking, so that a FIFO is refused rather than waited on.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) Die("cannot read " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) Die("cannot read " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) Die(path + " is not a regular file");
+    Bytes bytes(MaxImageSize + 1);
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Die("cannot read " + path + ": " + std::strerror(errno));
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > MaxImageSize) {
+        Die(path + " is larger than " + std::to_string(MaxImageSize) +
+            " bytes, the most an update can write");
+    }
+    bytes.resize(got);
+    return bytes;
 }
 
 // Deterministic filler (xorshift32), so that a given seed always makes the same image.
@@ -71,19 +137,6 @@ Bytes Generate(std::uint32_t length, std::uint32_t seed) {
         b = static_cast<std::uint8_t>(x >> 24);
     }
     return bytes;
-}
-
-std::string Problem(const Bytes& image) {
-    if (image.size() < MinImageSize) {
-        return "image is " + std::to_string(image.size()) +
-               " bytes, shorter than the 288 bytes that hold its info block";
-    }
-    const auto info = TBiosInfo::FromBytes(UnscrambleBiosInfo(image));
-    if (info.UpdateLength() > image.size()) {
-        return "its FileSize says " + std::to_string(info.UpdateLength()) +
-               " bytes, but the image holds only " + std::to_string(image.size());
-    }
-    return {};
 }
 
 int Make(int argc, char** argv) {
@@ -102,14 +155,14 @@ int Make(int argc, char** argv) {
         } else if (arg == "--payload") {
             payload = v;
         } else if (arg == "--length") {
-            length = Number(v, "length", 64u << 20);
+            length = Number(v, "length", MaxImageSize);
         } else if (arg == "--seed") {
             seed = Number(v, "seed", 0xFFFFFFFF);
         } else if (arg == "--version") {
             const auto dot = v.find('.');
             if (dot == std::string::npos) Die("version must be HI.LO", 2);
-            info.VersHi = static_cast<std::uint8_t>(Number(v.substr(0, dot), "version", 255));
-            info.VersLo = static_cast<std::uint8_t>(Number(v.substr(dot + 1), "version", 255));
+            info.VersHi = VersionPart(v.substr(0, dot));
+            info.VersLo = VersionPart(v.substr(dot + 1));
         } else if (arg == "--size") {
             size = Number(v, "size", 0xFFFFFFFF);
         } else if (arg == "--file-code") {
@@ -121,12 +174,13 @@ int Make(int argc, char** argv) {
         } else if (arg == "--bios-type") {
             info.BiosType = static_cast<std::uint8_t>(Number(v, "bios type", 255));
         } else if (arg == "--sys-id") {
-            const std::uint32_t id = Number("0x" + v, "sys id", 0xFFFFFFFF);
+            const auto parsed = v.size() == 8 ? ParseDigits(v, 16) : std::nullopt;
+            if (!parsed) Die("bad sys id '" + v + "': 8 hexadecimal digits", 2);
+            const auto id = static_cast<std::uint32_t>(*parsed);
             for (int k = 0; k < 4; ++k)
                 info.SysId[k] = static_cast<std::uint8_t>(id >> (24 - 8 * k));
         } else if (arg == "--desc") {
-            if (v.size() > 16) Die("description is longer than 16 characters", 2);
-            std::memcpy(info.ProgInfo.data(), v.data(), v.size());
+            info.ProgInfo = Description(v);
         } else {
             Die("unknown option '" + arg + "'", 2);
         }
@@ -144,6 +198,8 @@ int Make(int argc, char** argv) {
         info.FileCrc = TComIo::Crc16(zeroed.data(), static_cast<std::uint16_t>(n));
     }
     image = BuildImage(std::move(image), info);
+    // Never write an image that `check` would refuse.
+    if (const std::string problem = ImageProblem(image); !problem.empty()) Die(problem, 2);
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(image.data()),
                static_cast<std::streamsize>(image.size()));
@@ -153,7 +209,9 @@ int Make(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "-h" || command == "--help") {
         std::cout << Usage;
@@ -162,7 +220,7 @@ int main(int argc, char** argv) {
     if (command == "make") return Make(argc, argv);
     if ((command == "check" || command == "info") && argc == 3) {
         const Bytes image = ReadFile(argv[2]);
-        const std::string problem = Problem(image);
+        const std::string problem = ImageProblem(image);
         if (!problem.empty()) Die(std::string(argv[2]) + ": " + problem);
         if (command == "info") {
             const auto info = TBiosInfo::FromBytes(UnscrambleBiosInfo(image));
@@ -177,4 +235,16 @@ int main(int argc, char** argv) {
     }
     std::cerr << Usage;
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        Die(e.what());
+    } catch (...) {
+        Die("unexpected failure");
+    }
 }

@@ -1,5 +1,6 @@
 #include "FormStorage.h"
 
+#include <limits>
 #include <optional>
 
 namespace kordel {
@@ -22,6 +23,20 @@ std::optional<TWindowState> MapShowCmd(int cmd) {
         default:
             return std::nullopt;
     }
+}
+
+// The frame moved to left/top with its own size, or nothing when a corner (or the last
+// pixel inside it) lies beyond the range of coordinates: a hand-edited position that no
+// monitor can have.
+std::optional<TRect> MovedTo(const TRect& frame, int left, int top) {
+    const long long width = static_cast<long long>(frame.right) - frame.left;
+    const long long height = static_cast<long long>(frame.bottom) - frame.top;
+    const long long right = left + width, bottom = top + height;
+    const auto fits = [](long long v) {
+        return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
+    };
+    if (!fits(right) || !fits(bottom) || !fits(right - 1) || !fits(bottom - 1)) return std::nullopt;
+    return TRect{left, top, static_cast<int>(right), static_cast<int>(bottom)};
 }
 
 }  // namespace
@@ -67,17 +82,19 @@ void TFormStorage::RestorePlacement() {
         placement.minPosition = {v[0], v[1]};
     }
     const std::string norm = ReadPositionText("NormPos");
+    bool representable = true;
     if (!norm.empty()) {
         found = true;
         TRect& r = placement.normalPosition;
-        const int width = r.Width(), height = r.Height();
         const auto v = ParseIntegerList(norm, {r.left, r.top, 0, 0});
-        r = {v[0], v[1], v[0] + width, v[1] + height};
+        const auto moved = MovedTo(r, v[0], v[1]);
+        representable = moved.has_value();
+        if (moved) r = *moved;
     }
     const int ppi = store_.ReadInteger(Path("PixelsPerInch"), window_.ScreenPixelsPerInch());
     const TRect& r = placement.normalPosition;
-    const bool positioned = found && ppi == window_.ScreenPixelsPerInch() && r.right > r.left &&
-                            window_.PointOnMonitor({r.left, r.top}) &&
+    const bool positioned = found && representable && ppi == window_.ScreenPixelsPerInch() &&
+                            r.right > r.left && window_.PointOnMonitor({r.left, r.top}) &&
                             window_.PointOnMonitor({r.right - 1, r.bottom - 1});
     if (positioned) {
         window_.UseOwnPosition();

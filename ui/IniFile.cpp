@@ -1,15 +1,10 @@
 #include "IniFile.h"
 
+#include "IniFileDisk.h"
 #include "PortList.h"
 #include "TextCodec.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace kordel {
 
@@ -40,66 +35,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
     }
     if (!line.empty()) lines.push_back(line);
     return lines;
-}
-
-// The Windows read-only attribute has no direct equivalent: a file that nobody may
-// write (no write bit), or that this user may not write, counts as read-only.
-bool IsReadOnlyFile(const fs::path& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
-}
-
-// Replaces the file's content in one step, so that a failed write (disk full) leaves
-// the old file intact. Returns false on any failure.
-bool ReplaceFile(const fs::path& path, const std::string& bytes) {
-    std::error_code ec;
-    if (path.has_parent_path() && !fs::exists(path.parent_path(), ec)) {
-        fs::create_directories(path.parent_path(), ec);
-        if (ec) return false;
-    }
-    fs::path temp = path;
-    temp += ".tmp~" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) ::chmod(temp.c_str(), st.st_mode & 07777);
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
-}
-
-// Reads all of a file; returns 0 or errno.
-int ReadWholeFile(const fs::path& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    char buf[4096];
-    int err = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0) {
-            bytes.append(buf, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            err = errno;
-            break;
-        }
-    }
-    ::close(fd);
-    return err;
 }
 
 }  // namespace
@@ -244,7 +179,7 @@ void TIniFile::Reload() {
     std::error_code ec;
     const fs::path path = FilePath();
     const bool exists = !fileName_.empty() && fs::exists(path, ec);
-    readOnly_ = exists && IsReadOnlyFile(path);
+    readOnly_ = exists && IsReadOnlySettingsFile(path);
     lastWrite_.reset();
     if (exists) {
         auto t = fs::last_write_time(path, ec);
@@ -256,7 +191,7 @@ void TIniFile::Reload() {
         return;
     }
     std::string bytes;
-    if (int err = ReadWholeFile(path, bytes)) {
+    if (int err = ReadSettingsFile(path, bytes)) {
         // Keep what is in memory and never write over a file we could not read.
         const std::string reason = std::strerror(err);
         unreadable_ = true;
@@ -315,7 +250,7 @@ void TIniFile::Flush() {
     const std::string text = Serialize();
     // A store with nothing in it writes an empty file, without a byte-order mark. A failed
     // write is silent: the values stay in memory for the next write that succeeds.
-    ReplaceFile(FilePath(), text.empty() ? text : EncodeIniText(text, encoding_));
+    WriteSettingsFile(FilePath(), text.empty() ? text : EncodeIniText(text, encoding_));
 }
 
 void TIniFile::ApplyReloadRule() {
