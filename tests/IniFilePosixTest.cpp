@@ -176,15 +176,6 @@ TEST(IniFileWriteTest, ChainedLinkIsFollowedRelativeToEachLinksFolder) {
     EXPECT_EQ(ReadFile("real/deeper/settings.ini"), Com3File);
 }
 
-TEST(IniFileWriteTest, FileWithTwoNamesIsRewrittenSoBothSeeIt) {
-    TempDir dir;
-    WriteFile("other-name.ini", "[CONFIG]\r\nComPort=COM1\r\n");
-    fs::create_hard_link("other-name.ini", Name);
-    StoreComPort(Name, "COM3");
-    EXPECT_EQ(ReadFile("other-name.ini"), Com3File);
-    EXPECT_EQ(fs::hard_link_count(Name), 2u);
-}
-
 TEST(IniFileWriteTest, FifoInTheFilesPlaceIsReportedWithoutBlocking) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(Name, 0644), 0);

@@ -152,6 +152,39 @@ TEST(IniFileTest, FailedWritesAreSilentAndValuesStayInMemory) {
     EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM6");
 }
 
+// ---------------------------------------------------------------- how the file is written
+
+// Writes ComPort=value through a fresh store, as one run of the tool would.
+void StoreComPort(const std::string& fileName, const std::string& value) {
+    TIniFile ini;
+    ini.SetFileName(fileName);
+    ini.WriteString("CONFIG\\ComPort", value);
+}
+
+const std::string Com3File = "[CONFIG]\r\nComPort=COM3\r\n\r\n";
+
+TEST(IniFileWriteTest, AnOldFileIsReplacedAndNoOtherFileIsLeftBehind) {
+    TempDir dir;
+    WriteFile(Name, "[CONFIG]\r\nComPort=COM1\r\nOld=a line that the new text does not have\r\n");
+    StoreComPort(Name, "COM3");
+    EXPECT_EQ(ReadFile(Name),
+              "[CONFIG]\r\nComPort=COM3\r\nOld=a line that the new text does not have\r\n\r\n");
+    StoreComPort(Name, "COM3");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST(IniFileWriteTest, FileWithTwoNamesIsRewrittenSoBothSeeIt) {
+    TempDir dir;
+    WriteFile("other-name.ini", "[CONFIG]\r\nComPort=COM1\r\n");
+    fs::create_hard_link("other-name.ini", Name);
+    StoreComPort(Name, "COM3");
+    EXPECT_EQ(ReadFile("other-name.ini"), Com3File);
+    // And the other way round: the names still share one file. (The link count is not
+    // asked: mingw-w64's library answers 1 for every file.)
+    StoreComPort("other-name.ini", "COM4");
+    EXPECT_EQ(ReadFile(Name), "[CONFIG]\r\nComPort=COM4\r\n\r\n");
+}
+
 struct EncodingCase {
     const char* name;
     std::string bytes;

@@ -63,11 +63,28 @@ std::optional<DWORD> LinkCount(const fs::path& path) {
     return info.nNumberOfLinks;
 }
 
+bool MoveInPlace(const fs::path& from, const fs::path& to) {
+    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// ReplaceFileW keeps the old file's security descriptor and attributes on the new one,
+// as owner and mode are kept elsewhere. It is given full paths because wine's refuses
+// relative ones (error 267). Where it fails, a plain move still replaces the content.
+bool PutInPlace(const fs::path& path, const fs::path& temp) {
+    std::error_code ec;
+    const fs::path fullPath = fs::absolute(path, ec);
+    const fs::path fullTemp = fs::absolute(temp, ec);
+    if (!ec && ::ReplaceFileW(fullPath.c_str(), fullTemp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                              nullptr, nullptr)) {
+        return true;
+    }
+    return MoveInPlace(temp, path);
+}
+
 enum class Outcome { Written, Failed, FolderRefused };
 
-// Writes a new file next to the old one and puts it in the old one's place. ReplaceFileW
-// gives the new file the old one's security descriptor and attributes, as the owner and
-// mode are kept elsewhere; a file that did not exist yet is simply moved into place.
+// Writes a new file next to the old one and puts it in the old one's place; a file that
+// did not exist yet is simply moved into place.
 Outcome ReplaceByRename(const fs::path& path, const std::string& bytes, bool oldExists) {
     fs::path temp = path;
     temp += ".tmp~" + std::to_string(::GetCurrentProcessId());
@@ -79,11 +96,7 @@ Outcome ReplaceByRename(const fs::path& path, const std::string& bytes, bool old
             return Outcome::Failed;
         }
     }
-    const bool moved =
-        oldExists ? ::ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                   nullptr, nullptr) != 0
-                  : ::MoveFileExW(temp.c_str(), path.c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const bool moved = oldExists ? PutInPlace(path, temp) : MoveInPlace(temp, path);
     if (!moved) {
         ::DeleteFileW(temp.c_str());
         return Outcome::Failed;
