@@ -85,4 +85,6 @@ int TerminalColumns() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+const char* const ExamplePortName = "COM3";
+
 }  // namespace kordel::cli
