@@ -18,6 +18,7 @@ PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean
+.PHONY: deps-windows windows test-windows bench-windows
 
 all: build
 
@@ -77,8 +78,33 @@ screenshots: build
 bench: build
 	$(BUILD)/bench/kordel-bench $(BUILD)/sim/kordel-sim 5
 
+# The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD); the image check
+# and the wine tests use kordel-image and kordel-sim from the native build.
+WIN_BUILD    ?= build-windows
+WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+WIN_CMAKE_ARGS ?=
+
+deps-windows:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(WIN_PACKAGES)"
+
+windows: deps-windows configure
+	cmake --build $(BUILD) --target kordel-image kordel-sim
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools \
+	  -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(WIN_CMAKE_ARGS)
+	cmake --build $(WIN_BUILD)
+
+# The Windows tests under wine, against kordel-sim on pseudo-terminals.
+test-windows: windows
+	ctest --test-dir $(WIN_BUILD) --output-on-failure
+
+# Updates by kordel-flash.exe under wine against kordel-sim: one port, then 8 at once.
+bench-windows: windows
+	KORDEL_WINEPREFIX=$(abspath $(WIN_BUILD))/wineprefix KORDEL_SIM=$(abspath $(BUILD))/sim/kordel-sim \
+	  tests/wine/bench.sh $(WIN_BUILD)/cli/kordel-flash.exe 5
+
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

@@ -19,4 +19,8 @@ bool StdoutIsTerminal();
 // The terminal's width in columns, or 0 when it is unknown.
 int TerminalColumns();
 
+// A port name as users of this system write it, for examples in the help text: a
+// device path on Linux, a COM name on Windows.
+extern const char* const ExamplePortName;
+
 }  // namespace kordel::cli

@@ -35,4 +35,6 @@ int TerminalColumns() {
     return ws.ws_col;
 }
 
+const char* const ExamplePortName = "/dev/ttyUSB0";
+
 }  // namespace kordel::cli

@@ -136,6 +136,11 @@ TLineSettings TComPort::CurrentLineSettings() const {
     s.xonChar = FlowControl.XonChar();
     s.xoffChar = FlowControl.XoffChar();
     s.discardNull = DiscardNull;
+    s.parityReplace = Parity.Replace();
+    s.dsrSensitivity = FlowControl.DSRSensitivity();
+    s.txContinueOnXoff = FlowControl.TxContinueOnXoff();
+    s.eventChar = EventChar;
+    s.xonLim = s.xoffLim = static_cast<std::uint16_t>(Buffer.InputSize() / 4);
     return s;
 }
 

@@ -225,6 +225,13 @@ struct TLineSettings {
     std::uint8_t xonChar = 0x11;
     std::uint8_t xoffChar = 0x13;
     bool discardNull = false;
+    bool parityReplace = false;
+    bool dsrSensitivity = false;
+    bool txContinueOnXoff = false;
+    std::uint8_t eventChar = 0;
+    // Receive-queue fill levels for XON/XOFF: a quarter of the input queue.
+    std::uint16_t xonLim = 256;
+    std::uint16_t xoffLim = 256;
 };
 
 // Result of a platform read or write: bytes moved, and the platform's error number

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "FileCopy.h"
+
 namespace kordel {
 
 namespace fs = std::filesystem;
@@ -23,8 +25,7 @@ bool CopyToDist(const std::string& exePath, const std::string& versionedName) {
     std::error_code ec;
     fs::path target = fs::path("dist") / versionedName;
     if (fs::is_directory(target, ec)) target /= fs::path(exePath).filename();
-    fs::copy_file(exePath, target, fs::copy_options::overwrite_existing, ec);
-    return !ec;
+    return CopyFileReplacing(exePath, target);
 }
 
 }  // namespace kordel

@@ -4,8 +4,6 @@
 #include "PortList.h"
 #include "TextCodec.h"
 
-#include <cstring>
-
 namespace kordel {
 
 namespace fs = std::filesystem;
@@ -191,9 +189,8 @@ void TIniFile::Reload() {
         return;
     }
     std::string bytes;
-    if (int err = ReadSettingsFile(path, bytes)) {
+    if (const std::string reason = ReadSettingsFile(path, bytes); !reason.empty()) {
         // Keep what is in memory and never write over a file we could not read.
-        const std::string reason = std::strerror(err);
         unreadable_ = true;
         if (!readFailureReported_ && OnReadFailure) {
             readFailureReported_ = true;

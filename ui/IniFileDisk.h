@@ -9,8 +9,8 @@ namespace kordel {
 // A file that nobody may write, or that this user may not write, counts as read-only.
 bool IsReadOnlySettingsFile(const std::filesystem::path& path);
 
-// Reads all of a file; returns 0 or the platform's error number.
-int ReadSettingsFile(const std::filesystem::path& path, std::string& bytes);
+// Reads all of a file; returns an empty text, or the platform's words for why it failed.
+std::string ReadSettingsFile(const std::filesystem::path& path, std::string& bytes);
 
 // Puts bytes into the file and returns false on any failure. The file's content is
 // replaced in one step where its folder allows it (a failed write then leaves the old

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "UniqueFd.h"
@@ -96,7 +97,9 @@ bool IsReadOnlySettingsFile(const fs::path& path) {
     return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-int ReadSettingsFile(const fs::path& path, std::string& bytes) {
+namespace {
+
+int ReadAll(const fs::path& path, std::string& bytes) {
     // Not blocking: a FIFO in the file's place must not stop the window.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return errno;
@@ -113,6 +116,13 @@ int ReadSettingsFile(const fs::path& path, std::string& bytes) {
             return errno;
         }
     }
+}
+
+}  // namespace
+
+std::string ReadSettingsFile(const fs::path& path, std::string& bytes) {
+    const int err = ReadAll(path, bytes);
+    return err == 0 ? std::string() : std::strerror(err);
 }
 
 bool WriteSettingsFile(const fs::path& link, const std::string& bytes) {

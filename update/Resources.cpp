@@ -2,9 +2,15 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace kordel {
+
+// The running program's own resource of that name and type, viewed in place; nullopt
+// when it has none (one file per OS).
+std::optional<std::span<const std::uint8_t>> PlatformFindResource(std::string_view name,
+                                                                   std::string_view type);
 
 namespace {
 
@@ -42,8 +48,9 @@ void UnregisterResource(std::string_view name, std::string_view type) {
 std::span<const std::uint8_t> FindResource(std::string_view name, std::string_view type) {
     std::lock_guard lock(RegistryMutex());
     auto it = Registry().find({std::string(name), std::string(type)});
-    if (it == Registry().end()) throw EResNotFound(name, type);
-    return it->second;
+    if (it != Registry().end()) return it->second;
+    if (auto bytes = PlatformFindResource(name, type)) return *bytes;
+    throw EResNotFound(name, type);
 }
 
 }  // namespace kordel

@@ -1,6 +1,8 @@
 // Named binary resources carried inside the running executable, viewed in place.
-// The build links each resource into the program as data and registers it under its
-// name and type before main() runs.
+// On Linux the build links each resource into the program as data and registers it
+// under its name and type before main() runs; on Windows they are the executable's own
+// resources (compiled from resources/kordel.rc). A registered resource comes first, so
+// tests can stand in for the built-in one.
 #pragma once
 
 #include <cstdint>

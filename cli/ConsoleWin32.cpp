@@ -1,0 +1,90 @@
+// The Windows console: Ctrl-C and Ctrl-Break through a console control handler, and
+// progress bars only where the console understands virtual-terminal sequences.
+#include <windows.h>
+
+#include <csignal>
+
+#include "Cancel.h"
+#include "Console.h"
+
+namespace kordel::cli {
+
+namespace {
+
+// How long a closing console window waits for the update to close its port; Windows
+// ends the process when the handler returns.
+constexpr DWORD CloseGraceMs = 3000;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    switch (type) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            RequestCancel(SIGINT);
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            RequestCancel(SIGTERM);
+            ::Sleep(CloseGraceMs);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+// Puts the console's output code page and mode back when the program ends.
+class ConsoleRestorer {
+  public:
+    void Remember(HANDLE out, DWORD mode) {
+        if (active_) return;
+        out_ = out;
+        mode_ = mode;
+        codePage_ = ::GetConsoleOutputCP();
+        active_ = true;
+    }
+    ~ConsoleRestorer() {
+        if (!active_) return;
+        ::SetConsoleMode(out_, mode_);
+        ::SetConsoleOutputCP(codePage_);
+    }
+
+  private:
+    bool active_ = false;
+    HANDLE out_ = nullptr;
+    DWORD mode_ = 0;
+    UINT codePage_ = 0;
+};
+
+ConsoleRestorer restorer;
+
+}  // namespace
+
+void InstallCancelHandlers() {
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+int CancelExitCode(int signal) {
+    return 128 + signal;
+}
+
+// A console that takes virtual-terminal sequences gets UTF-8 output and progress bars;
+// an older console, a file or a pipe gets plain lines.
+bool StdoutIsTerminal() {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) return false;
+    restorer.Remember(out, mode);
+    ::SetConsoleOutputCP(CP_UTF8);
+    return ::SetConsoleMode(out, mode | ENABLE_PROCESSED_OUTPUT |
+                                     ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+int TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+const char* const ExamplePortName = "COM3";
+
+}  // namespace kordel::cli

@@ -1,0 +1,78 @@
+// Pauses on Windows. Sleep() rounds up to the system timer tick (15.6 ms by default),
+// which turns the 25 ms pause after every flash block into up to 31 ms. A waitable
+// timer created with CREATE_WAITABLE_TIMER_HIGH_RESOLUTION expires within about a
+// millisecond of its due time without raising the timer rate of the whole system, as
+// timeBeginPeriod(1) would; where the system lacks it (before Windows 10 1803, wine)
+// an ordinary waitable timer under timeBeginPeriod(1) for the pause's length does.
+// Either way the wait also ends at once when cancellation is requested.
+#include <windows.h>
+
+#include <timeapi.h>
+
+#include "Cancel.h"
+#include "CancelWin32.h"
+#include "Pause.h"
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace kordel {
+
+namespace {
+
+struct TimerHandle {
+    HANDLE handle = nullptr;
+    bool highResolution = false;
+    TimerHandle() {
+        handle = ::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          TIMER_ALL_ACCESS);
+        highResolution = handle != nullptr;
+        if (!handle) handle = ::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+    ~TimerHandle() {
+        if (handle) ::CloseHandle(handle);
+    }
+    TimerHandle(const TimerHandle&) = delete;
+    TimerHandle& operator=(const TimerHandle&) = delete;
+};
+
+// Raises the system timer rate to 1 ms for as long as it lives.
+class FineTimerPeriod {
+  public:
+    explicit FineTimerPeriod(bool wanted) : active_(wanted && ::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~FineTimerPeriod() {
+        if (active_) ::timeEndPeriod(1);
+    }
+    FineTimerPeriod(const FineTimerPeriod&) = delete;
+    FineTimerPeriod& operator=(const FineTimerPeriod&) = delete;
+
+  private:
+    bool active_;
+};
+
+}  // namespace
+
+void PauseMs(int ms) {
+    ThrowIfCancelled();
+    if (ms <= 0) return;
+    thread_local TimerHandle timer;
+    const HANDLE cancel = CancelEvent();
+    if (timer.handle) {
+        FineTimerPeriod period(!timer.highResolution);
+        LARGE_INTEGER due;
+        due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, in 100 ns units
+        if (::SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE)) {
+            const HANDLE waits[] = {cancel, timer.handle};
+            ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            ::CancelWaitableTimer(timer.handle);
+            ThrowIfCancelled();
+            return;
+        }
+    }
+    FineTimerPeriod period(true);
+    ::WaitForSingleObject(cancel, static_cast<DWORD>(ms));
+    ThrowIfCancelled();
+}
+
+}  // namespace kordel

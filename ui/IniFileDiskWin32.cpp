@@ -1,0 +1,163 @@
+#include "IniFileDisk.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+#include "TextWin32.h"
+
+namespace kordel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
+
+UniqueHandle OpenFile(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
+    const HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+// The system's words for an error code, without the line end and full stop it appends
+// (the caller's sentence goes on after them).
+std::string ErrorText(DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", n);
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L'.' ||
+                             text.back() == L' ')) {
+        text.pop_back();
+    }
+    if (text.empty()) return "error " + std::to_string(code);
+    return Utf16ToUtf8(text);
+}
+
+bool WriteAll(HANDLE h, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(h, bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        done += written;
+    }
+    return true;
+}
+
+// The number of names the file has, or nothing when it cannot be opened to ask.
+std::optional<DWORD> LinkCount(const fs::path& path) {
+    const UniqueHandle h = OpenFile(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!h || !::GetFileInformationByHandle(h.get(), &info)) return std::nullopt;
+    return info.nNumberOfLinks;
+}
+
+bool MoveInPlace(const fs::path& from, const fs::path& to) {
+    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// ReplaceFileW keeps the old file's security descriptor and attributes on the new one,
+// as owner and mode are kept elsewhere. It is given full paths because wine's refuses
+// relative ones (error 267). Where it fails, a plain move still replaces the content.
+bool PutInPlace(const fs::path& path, const fs::path& temp) {
+    std::error_code ec;
+    const fs::path fullPath = fs::absolute(path, ec);
+    const fs::path fullTemp = fs::absolute(temp, ec);
+    if (!ec && ::ReplaceFileW(fullPath.c_str(), fullTemp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                              nullptr, nullptr)) {
+        return true;
+    }
+    return MoveInPlace(temp, path);
+}
+
+enum class Outcome { Written, Failed, FolderRefused };
+
+// Writes a new file next to the old one and puts it in the old one's place; a file that
+// did not exist yet is simply moved into place.
+Outcome ReplaceByRename(const fs::path& path, const std::string& bytes, bool oldExists) {
+    fs::path temp = path;
+    temp += ".tmp~" + std::to_string(::GetCurrentProcessId());
+    {
+        const UniqueHandle h = OpenFile(temp, GENERIC_WRITE, 0, CREATE_NEW);
+        if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED ? Outcome::FolderRefused : Outcome::Failed;
+        if (!WriteAll(h.get(), bytes) || !::FlushFileBuffers(h.get())) {
+            ::DeleteFileW(temp.c_str());
+            return Outcome::Failed;
+        }
+    }
+    const bool moved = oldExists ? PutInPlace(path, temp) : MoveInPlace(temp, path);
+    if (!moved) {
+        ::DeleteFileW(temp.c_str());
+        return Outcome::Failed;
+    }
+    return Outcome::Written;
+}
+
+// Not atomic: used only where the folder refuses a new file, or where the file has
+// several names that must all see the change.
+bool RewriteInPlace(const fs::path& path, const std::string& bytes) {
+    const UniqueHandle h = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    return h && WriteAll(h.get(), bytes) && ::SetEndOfFile(h.get()) && ::FlushFileBuffers(h.get());
+}
+
+}  // namespace
+
+bool IsReadOnlySettingsFile(const fs::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes & FILE_ATTRIBUTE_READONLY) return true;
+    // The access list may refuse this user even where the attribute allows writing. Asking
+    // for write access with every sharing mode neither changes the file nor stops others.
+    const UniqueHandle h = OpenFile(path, GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    return !h && ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+std::string ReadSettingsFile(const fs::path& path, std::string& bytes) {
+    // A folder in the file's place fails here with "access denied".
+    const UniqueHandle h = OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (!h) return ErrorText(::GetLastError());
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) return ErrorText(ERROR_INVALID_FUNCTION);
+    char buf[4096];
+    for (;;) {
+        DWORD n = 0;
+        if (!::ReadFile(h.get(), buf, sizeof buf, &n, nullptr)) return ErrorText(::GetLastError());
+        if (n == 0) return {};
+        bytes.append(buf, n);
+    }
+}
+
+bool WriteSettingsFile(const fs::path& path, const std::string& bytes) {
+    std::error_code ec;
+    if (path.has_parent_path() && !fs::exists(path.parent_path(), ec)) {
+        fs::create_directories(path.parent_path(), ec);
+        if (ec) return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const bool oldExists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (oldExists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    // A file with several names is rewritten in place, so that every name sees the change.
+    if (oldExists && LinkCount(path).value_or(1) > 1) return RewriteInPlace(path, bytes);
+    switch (ReplaceByRename(path, bytes, oldExists)) {
+        case Outcome::Written:
+            return true;
+        case Outcome::FolderRefused:
+            return oldExists && RewriteInPlace(path, bytes);
+        case Outcome::Failed:
+            return false;
+    }
+    return false;
+}
+
+}  // namespace kordel
