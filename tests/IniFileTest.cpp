@@ -163,6 +163,12 @@ void StoreComPort(const std::string& fileName, const std::string& value) {
 
 const std::string Com3File = "[CONFIG]\r\nComPort=COM3\r\n\r\n";
 
+TEST(IniFileWriteTest, AFileNameBeyondAsciiIsUtf8) {
+    TempDir dir;
+    StoreComPort("Einstellungen-\xC3\x84.ini", "COM3");  // "Einstellungen-Ä.ini" in UTF-8
+    EXPECT_EQ(ReadFile(u8"Einstellungen-\u00C4.ini"), Com3File);
+}
+
 TEST(IniFileWriteTest, AnOldFileIsReplacedAndNoOtherFileIsLeftBehind) {
     TempDir dir;
     WriteFile(Name, "[CONFIG]\r\nComPort=COM1\r\nOld=a line that the new text does not have\r\n");

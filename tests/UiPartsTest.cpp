@@ -154,5 +154,14 @@ TEST(DistCopyTest, CopiesIntoDistReplacingAnOlderFile) {
     EXPECT_EQ(testing::ReadFile("dist/kordel-update14/kordel-update"), "new build");
 }
 
+TEST(DistCopyTest, NamesBeyondAsciiAreUtf8) {
+    testing::TempDir dir;
+    std::filesystem::create_directories(u8"dist/Pr\u00FCfplatz");
+    testing::WriteFile(u8"Pr\u00FCfstand", "new build");
+    // "Prüfstand" and "Prüfplatz" as UTF-8 bytes, as the program holds names.
+    EXPECT_TRUE(CopyToDist("Pr\xC3\xBC" "fstand", "Pr\xC3\xBC" "fplatz"));
+    EXPECT_EQ(testing::ReadFile(u8"dist/Pr\u00FCfplatz/Pr\u00FCfstand"), "new build");
+}
+
 }  // namespace
 }  // namespace kordel

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "FileCopy.h"
+#include "TextCodec.h"
 
 namespace kordel {
 
@@ -14,7 +15,7 @@ bool DistCopyRequested(const std::vector<std::string>& arguments) {
 
 std::string VersionedFileName(const std::string& exePath, std::uint8_t versHi,
                               std::uint8_t versLo) {
-    const std::string name = fs::path(exePath).filename().string();
+    const std::string name = Utf8Text(Utf8Path(exePath).filename());
     const std::string version = std::to_string(versHi) + std::to_string(versLo);
     const auto dot = name.rfind('.');
     if (dot == std::string::npos) return name + version;
@@ -23,9 +24,9 @@ std::string VersionedFileName(const std::string& exePath, std::uint8_t versHi,
 
 bool CopyToDist(const std::string& exePath, const std::string& versionedName) {
     std::error_code ec;
-    fs::path target = fs::path("dist") / versionedName;
-    if (fs::is_directory(target, ec)) target /= fs::path(exePath).filename();
-    return CopyFileReplacing(exePath, target);
+    fs::path target = fs::path("dist") / Utf8Path(versionedName);
+    if (fs::is_directory(target, ec)) target /= Utf8Path(exePath).filename();
+    return CopyFileReplacing(Utf8Path(exePath), target);
 }
 
 }  // namespace kordel

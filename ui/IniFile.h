@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "TextCodec.h"
+
 namespace kordel {
 
 // A value that should be an integer and is not; the message names the value.
@@ -74,7 +76,7 @@ class TIniFile {
     void ApplyFlushRule();
     Section* FindSection(const std::string& name);
     Line* FindEntry(Section& section, const std::string& key);
-    std::filesystem::path FilePath() const { return std::filesystem::path(fileName_); }
+    std::filesystem::path FilePath() const { return Utf8Path(fileName_); }
     void Parse(const std::string& utf8);
     std::string Serialize() const;
 
