@@ -19,4 +19,11 @@ bool StdoutIsTerminal();
 // The terminal's width in columns, or 0 when it is unknown.
 int TerminalColumns();
 
+// Starts noticing changes of the terminal's size (SIGWINCH on POSIX).
+void WatchTerminalSize();
+
+// True once after each change of the terminal's size since the last call.
+// Async-signal-safe on POSIX; may be called from any thread.
+bool TerminalSizeChanged();
+
 }  // namespace kordel::cli
