@@ -1,10 +1,16 @@
 # Front door: `make run` flashes a simulated module, `make test` runs every test.
 # Both install what is missing on Debian 12 first.
 
-BUILD      ?= build
-SAN_BUILD  ?= build-sanitize
-BUILD_TYPE ?= RelWithDebInfo
-CMAKE_ARGS ?=
+BUILD         ?= build
+SAN_BUILD     ?= build-sanitize
+RELEASE_BUILD ?= build-release
+CLANG_BUILD   ?= build-clang
+NOGUI_BUILD   ?= build-nogui
+BUILD_TYPE    ?= RelWithDebInfo
+# Extra CMake arguments for every build, e.g. -DKORDEL_WERROR=ON (CI sets that).
+CMAKE_ARGS    ?=
+# The tests the extra builds (release, clang, no window) run: the command line's.
+QUICK_TESTS   ?= Cli|Escape|Fit|Hint|Reporter|OptionForm|PortHint|Usage|CancelTest
 
 # What the build and the tests need from Debian.
 PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
@@ -12,14 +18,17 @@ PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build test test-sanitize run gui bench screenshots install clean
+.PHONY: all deps configure build test test-sanitize run gui bench screenshots install clean \
+        build-release build-clang build-nogui package
 
 all: build
 
-deps:
+# $(call install_missing,PACKAGES): installs those of the Debian packages that are missing.
+define install_missing
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -27,9 +36,22 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+# $(call configure,DIR,ARGS): CMake's configure step for DIR, run once and again only
+# when the arguments change; a changed CMakeLists.txt makes Ninja re-run it by itself.
+define configure
+	@args='-S . -B $(1) -G Ninja $(LAUNCHER) $(2) $(CMAKE_ARGS)'; \
+	if [ ! -f '$(1)/build.ninja' ] || [ "$$(cat '$(1)/.make-configure' 2>/dev/null)" != "$$args" ]; then \
+	  echo "cmake $$args"; cmake $$args && echo "$$args" > '$(1)/.make-configure'; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
+	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=$(BUILD_TYPE))
 
 build: configure
 	cmake --build $(BUILD)
@@ -39,7 +61,7 @@ test: build
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=ON $(CMAKE_ARGS)
+	$(call configure,$(SAN_BUILD),-DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=ON)
 	cmake --build $(SAN_BUILD)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j2
 
@@ -61,5 +83,32 @@ bench: build
 install: build
 	cmake --install $(BUILD)
 
+# The builds a packager or a production line runs, each built whole (tests included)
+# and checked with the command line's tests only; `make test` runs everything.
+build-release: deps
+	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
+	cmake --build $(RELEASE_BUILD)
+	ctest --test-dir $(RELEASE_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
+
+build-clang: deps
+	$(call install_missing,clang)
+	$(call configure,$(CLANG_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++)
+	cmake --build $(CLANG_BUILD)
+	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
+
+# Without the window: needs neither Qt nor xcb (CMake refuses to even look for Qt).
+build-nogui: deps
+	$(call configure,$(NOGUI_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_GUI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON)
+	cmake --build $(NOGUI_BUILD)
+	ctest --test-dir $(NOGUI_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
+
+# The Debian package, from the Release build, then checked: its files, lintian, and
+# the programs unpacked into a scratch root.
+package: deps
+	$(call install_missing,dpkg-dev lintian man-db)
+	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
+	cmake --build $(RELEASE_BUILD) --target package
+	tools/check-package.sh $(RELEASE_BUILD)/kordel_*.deb
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(NOGUI_BUILD)
