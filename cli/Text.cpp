@@ -175,8 +175,10 @@ std::string Bar(std::uint32_t position, std::uint32_t maximum, int width) {
     const int filled = maximum == 0 ? width
                                     : static_cast<int>(std::min<std::uint64_t>(
                                           width, std::uint64_t{position} * width / maximum));
-    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+    std::string bar = "[";
+    bar.append(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(width - filled), '.');
+    return bar + ']';
 }
 
 int Percent(std::uint32_t position, std::uint32_t maximum) {
@@ -216,7 +218,8 @@ std::string ProgressLine(const ProgressFields& f, int width) {
     while (!fields.empty() && nameFloor + tailWidth(NarrowBar) > width) fields.pop_back();
     int bar = FullBar;
     while (bar > NarrowBar && nameFloor + tailWidth(bar) > width) --bar;
-    std::string tail = "  " + Bar(f.position, f.maximum, bar) + percent;
+    std::string tail = "  ";
+    tail += Bar(f.position, f.maximum, bar) + percent;
     for (const auto& field : fields) tail += field;
     const int nameRoom = std::max(width - DisplayWidth(tail), 0);
     return FitToWidth(FitToWidth(f.port, nameRoom, Cut::KeepEnd) + tail, width, Cut::KeepStart);

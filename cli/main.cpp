@@ -112,10 +112,17 @@ std::string MissingValue(int option) {
     }
 }
 
-// The option getopt_long refused, as the user wrote it.
-std::string UnknownOption(char** argv) {
-    if (optopt != 0) return std::string("-") + static_cast<char>(optopt);
-    return argv[optind - 1];
+// What is wrong with the option getopt_long refused, naming it as the user wrote it.
+std::string RefusedOption(char** argv) {
+    const std::string given = argv[optind - 1];
+    const std::string name = given.substr(0, given.find('='));
+    for (const ::option* o = LongOptions; o->name != nullptr; ++o) {
+        if (optopt != 0 && o->val == optopt && name == "--" + std::string(o->name)) {
+            return "option '" + name + "' takes no value";
+        }
+    }
+    if (optopt > 0) return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
+    return "unknown option '" + given + "'";
 }
 
 // Parses the command line; returns an exit code when the program should stop at once.
@@ -168,7 +175,7 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
             case ':':
                 return UsageError(MissingValue(optopt));
             default:
-                return UsageError("unknown option '" + UnknownOption(argv) + "'");
+                return UsageError(RefusedOption(argv));
         }
     }
     if (optind < argc) return UsageError("unexpected argument '" + std::string(argv[optind]) + "'");

@@ -145,10 +145,15 @@ std::optional<int> Parse(int argc, char** argv, SimOptions& options) {
     while ((option = getopt_long(argc, argv, ":hV", LongOptions, nullptr)) != -1) {
         if (option == ':') return Fail(MissingValue(optopt));
         if (option == '?') {
-            return Fail("unknown option '" +
-                        (optopt != 0 ? std::string("-") + static_cast<char>(optopt)
-                                     : std::string(argv[optind - 1])) +
-                        "'");
+            const std::string given = argv[optind - 1];
+            const std::string name = given.substr(0, given.find('='));
+            for (const ::option* o = LongOptions; o->name != nullptr; ++o) {
+                if (optopt != 0 && o->val == optopt && name == "--" + std::string(o->name)) {
+                    return Fail("option '" + name + "' takes no value");
+                }
+            }
+            if (optopt > 0) return Fail("unknown option '-" + std::string(1, char(optopt)) + "'");
+            return Fail("unknown option '" + given + "'");
         }
         if (auto code = ApplyOption(option, optarg ? optarg : "", options)) return code;
     }

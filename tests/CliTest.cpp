@@ -210,6 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"-p"}, 2, "--port needs a port name"},
                       UsageCase{{"-x"}, 2, "unknown option '-x'"},
                       UsageCase{{"-qx"}, 2, "unknown option '-x'"},
+                      UsageCase{{"--sim=3"}, 2, "option '--sim' takes no value"},
+                      UsageCase{{"--quiet=yes", "--sim"}, 2, "option '--quiet' takes no value"},
                       UsageCase{{"--sim", "--repeat", "0"}, 2, "--repeat needs a number"},
                       UsageCase{{"--sim", "--repeat", " 3"}, 2, "--repeat needs a number"},
                       UsageCase{{"--sim", "--repeat=3 "}, 2, "--repeat needs a number"},
