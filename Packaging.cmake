@@ -22,15 +22,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${KORDEL_MAINTAINER}")
 set(CPACK_PACKAGE_VENDOR "Kordel updater developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the Kordel module of Halvern instruments")
+# The extended description; CPack puts the summary above it, indents it, and turns
+# the empty line into " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"firmware updater for the Kordel module of Halvern instruments
- Writes the firmware image built into the programs into the Kordel programming
- module of a Halvern instrument over a serial port at 4407315 bit/s.
- .
- kordel-update is the window: port list, START, progress and error dialog.
- kordel-flash is the command line for scripts and production lines; it updates
- several modules in parallel and can write JSON. kordel-sim simulates a module
- on a pseudo-terminal, for trying the updaters without hardware.")
+"Writes the firmware image built into the programs into the Kordel programming
+module of a Halvern instrument over a serial port at 4407315 bit/s.
+
+kordel-update is the window: port list, START, progress and error dialog.
+kordel-flash is the command line for scripts and production lines; it updates
+several modules in parallel and can write JSON. kordel-sim simulates a module
+on a pseudo-terminal, for trying the updaters without hardware.")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

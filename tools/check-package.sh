@@ -32,8 +32,17 @@ done
 echo "== lintian"
 lintian --fail-on error --info "$deb" || fail "lintian found errors"
 
-echo "== unpacked into $root"
-dpkg-deb -x "$deb" "$root"
+echo "== installed into the scratch root $root"
+# dpkg with its own database in the scratch root; the libraries the package depends
+# on are the host's, so the dependencies are not looked for there.
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+as_root=()
+[ "$(id -u)" = 0 ] || as_root=(fakeroot)
+"${as_root[@]}" dpkg --root="$root" --force-not-root --force-depends --log=/dev/null \
+  -i "$deb" 2>&1 | grep -v "^ \|dependency problems\|is not installed" || true
+dpkg --root="$root" -s kordel | grep -qx "Status: install ok installed" ||
+  fail "dpkg did not install the package into the scratch root"
 version=$(dpkg-deb -f "$deb" Version)
 for program in kordel-flash kordel-sim; do
   line=$("$root/usr/bin/$program" --version)
