@@ -98,7 +98,7 @@ build-clang: deps
 
 # Without the window: needs neither Qt nor xcb (CMake refuses to even look for Qt).
 build-nogui: deps
-	$(call configure,$(NOGUI_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_GUI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON)
+	$(call configure,$(NOGUI_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_GUI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON --no-warn-unused-cli)
 	cmake --build $(NOGUI_BUILD)
 	ctest --test-dir $(NOGUI_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
 
