@@ -231,6 +231,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 
 
+class SimUsageTest : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(SimUsageTest, ExitCodeAndMessage) {
+    RunOptions sim;
+    sim.program = KORDEL_SIM;
+    const Result r = RunFlash(GetParam().args, sim);
+    EXPECT_EQ(r.exitCode, GetParam().exitCode);
+    EXPECT_NE((r.out + r.err).find(GetParam().output), std::string::npos) << r.out << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SimArgs, SimUsageTest,
+    ::testing::Values(UsageCase{{"--baud= 115200"}, 2, "--baud needs a number"},
+                      UsageCase{{"--baud", "115200 "}, 2, "--baud needs a number"},
+                      UsageCase{{"--baud=-1"}, 2, "--baud needs a number"},
+                      UsageCase{{"--baud"}, 2, "--baud needs a number"},
+                      UsageCase{{"--cpu-id=12"}, 2, "--cpu-id needs 24 hex digits"},
+                      UsageCase{{"--fault=F9"}, 2, "bad fault rule 'F9'"},
+                      UsageCase{{"--bogus"}, 2, "unknown option '--bogus'"},
+                      UsageCase{{"-x"}, 2, "unknown option '-x'"},
+                      UsageCase{{"--help=1"}, 2, "option '--help' takes no value"},
+                      UsageCase{{"stray"}, 2, "unexpected argument 'stray'"},
+                      UsageCase{{"-h"}, 0, "Usage: kordel-sim"}));
+
 // The option forms of getopt: '=', attached short values, bundled flags.
 class OptionFormTest : public ::testing::TestWithParam<std::vector<std::string>> {};
 
