@@ -105,7 +105,7 @@ build-nogui: deps
 # The Debian package, from the Release build, then checked: its files, lintian, and
 # the programs unpacked into a scratch root.
 package: deps
-	$(call install_missing,dpkg-dev lintian man-db)
+	$(call install_missing,dpkg-dev lintian man-db fakeroot)
 	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
 	cmake --build $(RELEASE_BUILD) --target package
 	tools/check-package.sh $(RELEASE_BUILD)/kordel_*.deb
