@@ -49,7 +49,9 @@ for program in kordel-flash kordel-sim; do
   echo "$line"
   [[ $line == "$program $version (firmware "* ]] || fail "$program --version: $line"
 done
-"$root/usr/bin/kordel-flash" --quiet --sim | grep -qx "Update OK" || fail "kordel-flash --sim failed"
+# Captured first: grep -q ending early would break the pipe under pipefail.
+run=$("$root/usr/bin/kordel-flash" --quiet --sim) || fail "kordel-flash --sim failed: $run"
+grep -qx "Update OK" <<< "$run" || fail "kordel-flash --sim: $run"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 > /dev/null || true)
   [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
