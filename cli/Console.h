@@ -19,6 +19,9 @@ bool StdoutIsTerminal();
 // The terminal's width in columns, or 0 when it is unknown.
 int TerminalColumns();
 
+// The terminal's height in rows, or 0 when it is unknown.
+int TerminalRows();
+
 // Starts noticing changes of the terminal's size (SIGWINCH on POSIX).
 void WatchTerminalSize();
 

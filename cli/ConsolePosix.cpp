@@ -43,6 +43,12 @@ int TerminalColumns() {
     return ws.ws_col;
 }
 
+int TerminalRows() {
+    winsize ws{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0) return 0;
+    return ws.ws_row;
+}
+
 void WatchTerminalSize() {
     struct sigaction sa {};
     sa.sa_handler = OnWindowChange;

@@ -301,7 +301,12 @@ int main(int argc, char** argv) {
     cli::WatchTerminalSize();
 
     const int columns = cli::StdoutIsTerminal() ? cli::TerminalColumns() : 0;
-    const bool bars = cli::StdoutIsTerminal() && !options.trace && cli::TerminalFitsBars(columns);
+    // The cursor cannot go back above the top of the screen: a block of bars taller
+    // than the terminal could not be redrawn in place.
+    const int rows = cli::StdoutIsTerminal() ? cli::TerminalRows() : 0;
+    const bool fitsRows = rows == 0 || options.ports.size() < static_cast<std::size_t>(rows);
+    const bool bars = cli::StdoutIsTerminal() && !options.trace && fitsRows &&
+                      cli::TerminalFitsBars(columns);
     const cli::OutputMode mode = options.json    ? cli::OutputMode::Json
                                  : options.quiet ? cli::OutputMode::Quiet
                                  : bars          ? cli::OutputMode::Terminal

@@ -479,6 +479,14 @@ TEST(CliTerminalTest, NarrowTerminalGetsPlainLines) {
     EXPECT_NE(run.output.find(": 100% (31/31 blocks"), std::string::npos) << run.output;
 }
 
+TEST(CliTerminalTest, MorePortsThanRowsGetPlainLines) {
+    const auto run =
+        testing::RunOnPty({KORDEL_FLASH, "--sim", "--sim", "--sim", "--sim", "--sim"}, 80, 5);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output.find("\x1b["), std::string::npos) << "no cursor movement";
+    EXPECT_NE(run.output.find("5 of 5 modules updated"), std::string::npos) << run.output;
+}
+
 TEST(CliTerminalTest, ResizedTerminalGetsLinesOfTheNewWidth) {
     testing::TempDir dir;
     sim::SimOptions options;
