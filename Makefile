@@ -1,13 +1,19 @@
 # Front door: `make run` flashes a simulated module, `make test` runs every test.
 # Both install what is missing on Debian 12 first.
 
-BUILD      ?= build
-SAN_BUILD  ?= build-sanitize
-TSAN_BUILD ?= build-tsan
-FUZZ_BUILD ?= build-fuzz
-FUZZ_SECONDS ?= 60
-BUILD_TYPE ?= RelWithDebInfo
-CMAKE_ARGS ?=
+BUILD         ?= build
+SAN_BUILD     ?= build-sanitize
+TSAN_BUILD    ?= build-tsan
+FUZZ_BUILD    ?= build-fuzz
+FUZZ_SECONDS  ?= 60
+RELEASE_BUILD ?= build-release
+CLANG_BUILD   ?= build-clang
+NOGUI_BUILD   ?= build-nogui
+BUILD_TYPE    ?= RelWithDebInfo
+# Extra CMake arguments for every build, e.g. -DKORDEL_WERROR=ON (CI sets that).
+CMAKE_ARGS    ?=
+# The tests the extra builds (release, clang, no window) run: the command line's.
+QUICK_TESTS   ?= Cli|Escape|Fit|Hint|Reporter|OptionForm|PortHint|Usage|CancelTest
 
 # What the build and the tests need from Debian.
 PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
@@ -16,15 +22,18 @@ PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             clang libclang-rt-dev openbox fonts-wine
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean
+.PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean \
+        build-release build-clang build-nogui package
 .PHONY: deps-windows windows test-windows bench-windows
 
 all: build
 
-deps:
+# $(call install_missing,PACKAGES): installs those of the Debian packages that are missing.
+define install_missing
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -32,9 +41,22 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
+
+# $(call configure,DIR,ARGS): CMake's configure step for DIR, run once and again only
+# when the arguments change; a changed CMakeLists.txt makes Ninja re-run it by itself.
+define configure
+	@args='-S . -B $(1) -G Ninja $(LAUNCHER) $(2) $(CMAKE_ARGS)'; \
+	if [ ! -f '$(1)/build.ninja' ] || [ "$$(cat '$(1)/.make-configure' 2>/dev/null)" != "$$args" ]; then \
+	  echo "cmake $$args"; cmake $$args && echo "$$args" > '$(1)/.make-configure'; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
+	$(call configure,$(BUILD),-DCMAKE_BUILD_TYPE=$(BUILD_TYPE))
 
 build: configure
 	cmake --build $(BUILD)
@@ -44,22 +66,21 @@ test: build
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=ON $(CMAKE_ARGS)
+	$(call configure,$(SAN_BUILD),-DCMAKE_BUILD_TYPE=Debug -DKORDEL_SANITIZE=ON)
 	cmake --build $(SAN_BUILD)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j2
 
 # The same tests built with ThreadSanitizer. Qt's own libraries are not instrumented;
 # tests/tsan.supp names the reports that come from inside them.
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_TSAN=ON $(CMAKE_ARGS)
+	$(call configure,$(TSAN_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_TSAN=ON)
 	cmake --build $(TSAN_BUILD)
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j2
 
 # Builds the libFuzzer targets with clang and runs each for FUZZ_SECONDS from its seeds.
 fuzz: deps
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DKORDEL_FUZZ=ON -DKORDEL_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	$(call configure,$(FUZZ_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DKORDEL_FUZZ=ON -DKORDEL_BUILD_TESTS=OFF)
 	cmake --build $(FUZZ_BUILD) --target fuzz-targets
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
@@ -89,9 +110,7 @@ deps-windows:
 
 windows: deps-windows configure
 	cmake --build $(BUILD) --target kordel-image kordel-sim
-	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools \
-	  -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(WIN_CMAKE_ARGS)
+	$(call configure,$(WIN_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(WIN_CMAKE_ARGS))
 	cmake --build $(WIN_BUILD)
 
 # The Windows tests under wine, against kordel-sim on pseudo-terminals.
@@ -106,5 +125,33 @@ bench-windows: windows
 install: build
 	cmake --install $(BUILD)
 
+# The builds a packager or a production line runs, each built whole (tests included)
+# and checked with the command line's tests only; `make test` runs everything.
+build-release: deps
+	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
+	cmake --build $(RELEASE_BUILD)
+	ctest --test-dir $(RELEASE_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
+
+build-clang: deps
+	$(call install_missing,clang)
+	$(call configure,$(CLANG_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++)
+	cmake --build $(CLANG_BUILD)
+	ctest --test-dir $(CLANG_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
+
+# Without the window: needs neither Qt nor xcb (CMake refuses to even look for Qt).
+build-nogui: deps
+	$(call configure,$(NOGUI_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_GUI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON --no-warn-unused-cli)
+	cmake --build $(NOGUI_BUILD)
+	ctest --test-dir $(NOGUI_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
+
+# The Debian package, from the Release build, then checked: its files, lintian, and
+# the programs unpacked into a scratch root.
+package: deps
+	$(call install_missing,dpkg-dev lintian man-db fakeroot)
+	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
+	cmake --build $(RELEASE_BUILD) --target package
+	tools/check-package.sh $(RELEASE_BUILD)/kordel_*.deb
+
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) \
+	       $(RELEASE_BUILD) $(CLANG_BUILD) $(NOGUI_BUILD)

@@ -19,6 +19,16 @@ bool StdoutIsTerminal();
 // The terminal's width in columns, or 0 when it is unknown.
 int TerminalColumns();
 
+// The terminal's height in rows, or 0 when it is unknown.
+int TerminalRows();
+
+// Starts noticing changes of the terminal's size (SIGWINCH on POSIX).
+void WatchTerminalSize();
+
+// True once after each change of the terminal's size since the last call.
+// Async-signal-safe on POSIX; may be called from any thread.
+bool TerminalSizeChanged();
+
 // A port name as users of this system write it, for examples in the help text: a
 // device path on Linux, a COM name on Windows.
 extern const char* const ExamplePortName;

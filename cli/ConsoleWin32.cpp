@@ -2,6 +2,8 @@
 // progress bars only where the console understands virtual-terminal sequences.
 #include <windows.h>
 
+#include <atomic>
+
 #include <csignal>
 
 #include "Cancel.h"
@@ -83,6 +85,23 @@ int TerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
     return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+int TerminalRows() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
+// A console tells of a new size only through its input queue, which this program never
+// reads; the width is measured anew on each redraw instead.
+void WatchTerminalSize() {}
+
+bool TerminalSizeChanged() {
+    static std::atomic<int> lastColumns{-1};
+    const int columns = TerminalColumns();
+    const int before = lastColumns.exchange(columns);
+    return before != -1 && before != columns;
 }
 
 const char* const ExamplePortName = "COM3";

@@ -1,9 +1,9 @@
 #include "Flasher.h"
 
-#include <cerrno>
 #include <thread>
 
 #include "Cancel.h"
+#include "Hints.h"
 
 namespace kordel::cli {
 
@@ -28,7 +28,12 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
             reporter.Success(index, run);
             continue;
         } catch (const ECancelled& e) {
-            io.DisConnect();
+            // The port is closed before the message, so the module is free when the
+            // user reads it; a failure to close adds nothing the user can act on now.
+            try {
+                io.DisConnect();
+            } catch (const std::exception&) {
+            }
             reporter.Failure(index, run, e.what(), "");
             return Outcome::Cancelled;
         } catch (const EComPort& e) {
@@ -47,28 +52,6 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
 }
 
 }  // namespace
-
-std::string HintFor(const EComPort& e) {
-    switch (e.WinCode()) {
-        case EACCES:
-        case EPERM:
-            return "permission denied: add your user to the dialout group "
-                   "(sudo usermod -aG dialout $USER) and log in again";
-        case EBUSY:
-            return "device busy: another program holds the port";
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return e.Code() == 1 ? "no such device: check the name, list the ports with --list"
-                                 : "the device went away: was it unplugged?";
-        case ENOTTY:
-            return "not a serial port: check the name, list the ports with --list";
-        case EIO:
-            return "the device stopped answering the port: was it unplugged?";
-        default:
-            return "";
-    }
-}
 
 Outcome FlashAll(const FlashPlan& plan, Reporter& reporter) {
     std::vector<Outcome> outcomes(plan.ports.size(), Outcome::Ok);

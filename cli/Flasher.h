@@ -24,7 +24,4 @@ enum class Outcome { Ok, Failed, Cancelled };
 // update, with the port closed.
 Outcome FlashAll(const FlashPlan& plan, Reporter& reporter);
 
-// A line on the likely cause of a port failure, or empty.
-std::string HintFor(const EComPort& e);
-
 }  // namespace kordel::cli

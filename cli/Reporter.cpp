@@ -1,8 +1,8 @@
 #include "Reporter.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "Console.h"
 #include "HexDump.h"
 
 namespace kordel::cli {
@@ -11,12 +11,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Bar(std::uint32_t position, std::uint32_t maximum, int width) {
-    const int filled = maximum == 0 ? width
-                                    : static_cast<int>(std::min<std::uint64_t>(
-                                          width, std::uint64_t{position} * width / maximum));
-    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+// The narrowest terminal that gets progress bars; narrower ones get plain lines.
+constexpr int MinBarColumns = 40;
+
+// The message's lines: CR LF and LF both end a line.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n') {
+            lines.emplace_back();
+        } else {
+            lines.back() += text[i];
+        }
+    }
+    return lines;
 }
 
 int Percent(std::uint32_t position, std::uint32_t maximum) {
@@ -24,49 +33,7 @@ int Percent(std::uint32_t position, std::uint32_t maximum) {
     return static_cast<int>(std::min<std::uint64_t>(100, std::uint64_t{position} * 100 / maximum));
 }
 
-// The text with CR LF line breaks as the terminal's line breaks.
-std::string Lines(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
-    }
-    return out;
-}
-
 }  // namespace
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04X", c);
-                    out += esc;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
 
 std::string StepName(TUpdateStep step) {
     switch (step) {
@@ -82,6 +49,10 @@ std::string StepName(TUpdateStep step) {
             return "closing";
     }
     return "unknown";
+}
+
+bool TerminalFitsBars(int columns) {
+    return columns == 0 || columns >= MinBarColumns;
 }
 
 class PortSink : public TProgressSink {
@@ -101,17 +72,27 @@ class PortSink : public TProgressSink {
 };
 
 Reporter::Reporter(OutputMode mode, std::ostream& out, std::ostream& err,
-                   std::vector<std::string> ports)
-    : mode_(mode), out_(out), err_(err), ports_(std::move(ports)), state_(ports_.size()) {
-    for (std::size_t i = 0; i < ports_.size(); ++i) state_[i].line = ports_[i] + "  waiting";
+                   std::vector<std::string> ports, int columns)
+    : mode_(mode),
+      out_(out),
+      err_(err),
+      ports_(std::move(ports)),
+      state_(ports_.size()),
+      columns_(columns) {
+    for (const auto& port : ports_) names_.push_back(TerminalText(port));
+    for (std::size_t i = 0; i < ports_.size(); ++i) {
+        state_[i].line = StatusLine(names_[i], "waiting", LineWidth());
+    }
 }
 
 std::unique_ptr<TProgressSink> Reporter::SinkFor(std::size_t index, int run) {
     return std::make_unique<PortSink>(*this, index, run);
 }
 
-std::string Reporter::Prefix(std::size_t index) const {
-    return ports_.size() > 1 ? ports_[index] + ": " : std::string();
+// One column less than the terminal has: a line that fills the last column leaves
+// some terminals waiting to wrap, and the next line break then counts twice.
+int Reporter::LineWidth() const {
+    return (columns_ > 0 ? columns_ : 80) - 1;
 }
 
 void Reporter::Step(std::size_t index, int run, TUpdateStep step) {
@@ -124,10 +105,10 @@ void Reporter::Step(std::size_t index, int run, TUpdateStep step) {
                  << ",\"run\":" << run << ",\"step\":\"" << StepName(step) << "\"}" << std::endl;
             break;
         case OutputMode::Plain:
-            out_ << ports_[index] << ": " << StepName(step) << std::endl;
+            out_ << names_[index] << ": " << StepName(step) << std::endl;
             break;
         case OutputMode::Terminal:
-            SetLine(index, ports_[index] + "  " + StepName(step));
+            SetStatus(index, StepName(step));
             break;
         case OutputMode::Quiet:
             break;
@@ -137,12 +118,11 @@ void Reporter::Step(std::size_t index, int run, TUpdateStep step) {
 void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std::uint32_t maximum) {
     std::lock_guard lock(mutex_);
     auto& s = state_[index];
-    s.position = position;
-    s.maximum = maximum;
+    // The last block reaches past the image's end; the bytes of the image are what
+    // the user counts, so no position goes beyond the maximum.
+    position = std::min(position, maximum);
     const std::uint32_t blocks = (maximum + BlockSize - 1) / BlockSize;
-    const std::uint32_t block = std::min(blocks, position / BlockSize);
-    const std::uint32_t bytes = std::min(position, maximum);
-    const double seconds = std::chrono::duration<double>(Clock::now() - s.start).count();
+    const std::uint32_t block = (position + BlockSize - 1) / BlockSize;
     switch (mode_) {
         case OutputMode::Json:
             out_ << "{\"event\":\"progress\",\"port\":" << JsonString(ports_[index])
@@ -153,18 +133,17 @@ void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std:
             const int tenth = Percent(position, maximum) / 10;
             if (tenth != s.lastTenth) {
                 s.lastTenth = tenth;
-                out_ << ports_[index] << ": " << Percent(position, maximum) << "% (" << block << "/"
-                     << blocks << " blocks, " << bytes << "/" << maximum << " bytes)" << std::endl;
+                out_ << names_[index] << ": " << Percent(position, maximum) << "% (" << block
+                     << "/" << blocks << " blocks, " << position << "/" << maximum << " bytes)"
+                     << std::endl;
             }
             break;
         }
         case OutputMode::Terminal: {
-            char tail[128];
-            std::snprintf(tail, sizeof tail,
-                          " %3d%%  %u/%u blocks  %u/%u bytes  %.1f KiB/s  %.1f s",
-                          Percent(position, maximum), block, blocks, bytes, maximum,
-                          seconds > 0 ? bytes / 1024.0 / seconds : 0.0, seconds);
-            SetLine(index, ports_[index] + "  " + Bar(position, maximum, 24) + tail);
+            ProgressFields f{names_[index], position, maximum, block, blocks,
+                             std::chrono::duration<double>(Clock::now() - s.start).count()};
+            s.line = ProgressLine(f, LineWidth());
+            Redraw(false);
             break;
         }
         case OutputMode::Quiet:
@@ -172,18 +151,48 @@ void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std:
     }
 }
 
-void Reporter::SetLine(std::size_t index, const std::string& line) {
-    state_[index].line = line;
+void Reporter::SetStatus(std::size_t index, const std::string& text) {
+    state_[index].line = StatusLine(names_[index], text, LineWidth());
     Redraw(false);
 }
 
-// Redraws every port's line in place, at most 20 times a second unless forced.
+void Reporter::Resize(int columns) {
+    std::lock_guard lock(mutex_);
+    if (mode_ != OutputMode::Terminal) return;
+    ApplyColumns(columns);
+    Redraw(true);
+}
+
+void Reporter::ApplyColumns(int columns) {
+    if (columns <= 0 || columns == columns_) return;
+    // Lines wider than the new width are wrapped anew by some terminals and cut by
+    // others, so the block's height on screen is unknown: draw a new block below.
+    if (drawnWidth_ >= columns) drawn_ = false;
+    columns_ = columns;
+    for (std::size_t i = 0; i < state_.size(); ++i) {
+        // Shortened lines are made again at the next step or progress; until then
+        // they are cut to fit.
+        state_[i].line = FitToWidth(state_[i].line, LineWidth(), Cut::KeepStart);
+    }
+}
+
+// Redraws every port's line in place, at most 20 times a second unless forced. The
+// cursor goes back up exactly as many lines as the block has; each line fits the
+// terminal's width, so none of them wrapped.
 void Reporter::Redraw(bool force) {
+    if (TerminalSizeChanged()) {
+        ApplyColumns(TerminalColumns());
+        force = true;
+    }
     const auto now = Clock::now();
     if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(50)) return;
     lastDraw_ = now;
     if (drawn_) out_ << "\x1b[" << state_.size() << "F";
-    for (const auto& s : state_) out_ << "\r\x1b[K" << s.line << '\n';
+    drawnWidth_ = 0;
+    for (const auto& s : state_) {
+        out_ << "\r\x1b[K" << s.line << '\n';
+        drawnWidth_ = std::max(drawnWidth_, DisplayWidth(s.line));
+    }
     out_.flush();
     drawn_ = true;
 }
@@ -191,15 +200,19 @@ void Reporter::Redraw(bool force) {
 void Reporter::Frame(std::size_t index, TFrameDirection direction, const std::uint8_t* data,
                      std::size_t size) {
     std::lock_guard lock(mutex_);
-    err_ << ports_[index] << (direction == TFrameDirection::Request ? " request" : " reply") << '\n'
+    err_ << names_[index] << (direction == TFrameDirection::Request ? " request" : " reply")
+         << '\n'
          << DumpHeader(static_cast<long long>(size)) << '\n';
     for (const auto& line : HexDumpLines(data, size)) err_ << line << '\n';
     err_.flush();
 }
 
+// Every line names its port, so that the lines of parallel updates can be told apart.
 void Reporter::WriteError(std::size_t index, const std::string& message, const std::string& hint) {
-    err_ << Prefix(index) << Lines(message) << '\n';
-    if (!hint.empty()) err_ << Prefix(index) << "hint: " << hint << '\n';
+    for (const auto& line : SplitLines(message)) {
+        err_ << names_[index] << ": " << TerminalText(line) << '\n';
+    }
+    if (!hint.empty()) err_ << names_[index] << ": hint: " << TerminalText(hint) << '\n';
     err_.flush();
 }
 
@@ -212,12 +225,12 @@ void Reporter::Success(std::size_t index, int run) {
                  << std::endl;
             break;
         case OutputMode::Terminal:
-            state_[index].line = ports_[index] + "  Update OK";
+            state_[index].line = StatusLine(names_[index], "Update OK", LineWidth());
             Redraw(true);
             break;
         case OutputMode::Plain:
         case OutputMode::Quiet:
-            out_ << Prefix(index) << "Update OK" << std::endl;
+            out_ << (ports_.size() > 1 ? names_[index] + ": " : "") << "Update OK" << std::endl;
             break;
     }
 }
@@ -225,6 +238,11 @@ void Reporter::Success(std::size_t index, int run) {
 void Reporter::Failure(std::size_t index, int run, const std::string& message,
                        const std::string& hint) {
     std::lock_guard lock(mutex_);
+    auto& s = state_[index];
+    if (!s.failed) {
+        s.failed = true;
+        s.failure = SplitLines(message).back();
+    }
     if (mode_ == OutputMode::Json) {
         out_ << "{\"event\":\"result\",\"port\":" << JsonString(ports_[index]) << ",\"run\":" << run
              << ",\"result\":\"error\",\"message\":" << JsonString(message);
@@ -234,7 +252,7 @@ void Reporter::Failure(std::size_t index, int run, const std::string& message,
     }
     if (mode_ == OutputMode::Terminal) {
         // Written below the bars once they stand still, so they are not torn apart.
-        state_[index].line = ports_[index] + "  ERROR";
+        s.line = StatusLine(names_[index], "ERROR", LineWidth());
         Redraw(true);
         deferredErrors_.push_back({index, message, hint});
         return;
@@ -249,8 +267,37 @@ void Reporter::Note(std::size_t index, const std::string& key, bool ok, const st
              << ",\"ok\":" << (ok ? "true" : "false") << ",\"message\":" << JsonString(text) << "}"
              << std::endl;
     } else {
-        (ok ? out_ : err_) << Prefix(index) << text << std::endl;
+        (ok ? out_ : err_) << (ports_.size() > 1 ? names_[index] + ": " : "") << TerminalText(text)
+                           << std::endl;
     }
+}
+
+// "2 of 3 modules updated; failed: /dev/ttyUSB1 (CRYPT ERROR)"
+void Reporter::WriteSummary() {
+    std::size_t updated = 0;
+    std::string failed;
+    for (std::size_t i = 0; i < state_.size(); ++i) {
+        if (!state_[i].failed) {
+            ++updated;
+            continue;
+        }
+        if (mode_ == OutputMode::Json) {
+            failed += std::string(failed.empty() ? "" : ",") + "{\"port\":" +
+                      JsonString(ports_[i]) + ",\"message\":" + JsonString(state_[i].failure) + "}";
+        } else {
+            failed += (failed.empty() ? "" : ", ") + names_[i] + " (" +
+                      TerminalText(state_[i].failure) + ")";
+        }
+    }
+    if (mode_ == OutputMode::Json) {
+        out_ << "{\"event\":\"summary\",\"updated\":" << updated << ",\"modules\":" << state_.size()
+             << ",\"failed\":[" << failed << "]}" << std::endl;
+        return;
+    }
+    std::ostream& stream = failed.empty() ? out_ : err_;
+    stream << updated << " of " << state_.size() << " modules updated";
+    if (!failed.empty()) stream << "; failed: " << failed;
+    stream << std::endl;
 }
 
 void Reporter::Finish() {
@@ -259,6 +306,11 @@ void Reporter::Finish() {
     out_.flush();
     for (const auto& e : deferredErrors_) WriteError(e.index, e.message, e.hint);
     deferredErrors_.clear();
+}
+
+void Reporter::Summary() {
+    std::lock_guard lock(mutex_);
+    if (state_.size() > 1) WriteSummary();
 }
 
 }  // namespace kordel::cli

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "ComIo.h"
+#include "Text.h"
 #include "Update.h"
 
 namespace kordel::cli {
@@ -19,7 +21,9 @@ enum class OutputMode { Terminal, Plain, Json, Quiet };
 
 class Reporter {
   public:
-    Reporter(OutputMode mode, std::ostream& out, std::ostream& err, std::vector<std::string> ports);
+    // `columns` is the terminal's width (Terminal mode only; 0 when unknown).
+    Reporter(OutputMode mode, std::ostream& out, std::ostream& err, std::vector<std::string> ports,
+             int columns = 0);
 
     // The progress sink of one update on port `index`.
     std::unique_ptr<TProgressSink> SinkFor(std::size_t index, int run);
@@ -31,30 +35,39 @@ class Reporter {
     void Failure(std::size_t index, int run, const std::string& message, const std::string& hint);
     // A line of its own, e.g. the simulated module's confirmation.
     void Note(std::size_t index, const std::string& key, bool ok, const std::string& text);
-    // Leaves the terminal below the progress bars.
+    // Leaves the terminal below the progress bars and writes the errors held back
+    // while the bars moved.
     void Finish();
+    // With several ports, the closing line: "2 of 3 modules updated; failed: ...".
+    void Summary();
+
+    // The terminal's width changed (Terminal mode).
+    void Resize(int columns);
 
   private:
     friend class PortSink;
     struct PortState {
         std::string line;
-        std::uint32_t maximum = 0;
-        std::uint32_t position = 0;
         int lastTenth = -1;
         std::chrono::steady_clock::time_point start;
+        bool failed = false;
+        std::string failure;  // the failure's last line, for the summary
     };
 
     void Progress(std::size_t index, int run, std::uint32_t position, std::uint32_t maximum);
     void Step(std::size_t index, int run, TUpdateStep step);
-    void SetLine(std::size_t index, const std::string& line);
+    void SetStatus(std::size_t index, const std::string& text);
+    void ApplyColumns(int columns);
     void Redraw(bool force);
-    std::string Prefix(std::size_t index) const;
+    int LineWidth() const;
     void WriteError(std::size_t index, const std::string& message, const std::string& hint);
+    void WriteSummary();
 
     OutputMode mode_;
     std::ostream& out_;
     std::ostream& err_;
-    std::vector<std::string> ports_;
+    std::vector<std::string> ports_;  // as given, for JSON
+    std::vector<std::string> names_;  // safe for a terminal
     std::vector<PortState> state_;
     std::mutex mutex_;
     struct DeferredError {
@@ -63,11 +76,16 @@ class Reporter {
         std::string hint;
     };
     std::vector<DeferredError> deferredErrors_;
+    int columns_;
     bool drawn_ = false;
+    int drawnWidth_ = 0;  // the widest line on the terminal now
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-std::string JsonString(const std::string& text);
 std::string StepName(TUpdateStep step);
+
+// True when a terminal `columns` wide (0: unknown) is wide enough for progress bars;
+// narrower terminals get plain lines.
+bool TerminalFitsBars(int columns);
 
 }  // namespace kordel::cli

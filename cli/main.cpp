@@ -1,5 +1,7 @@
 // kordel-flash: writes the embedded firmware image into Kordel modules from the
 // command line, one or several ports at once.
+#include <getopt.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <iostream>
@@ -14,6 +16,8 @@
 #include "KordelSim.h"
 #include "PortList.h"
 #include "Resources.h"
+#include "Text.h"
+#include "Version.h"
 
 namespace {
 
@@ -29,21 +33,25 @@ const char* const Usage = R"(Usage: kordel-flash --port PORT [--port PORT ...] [
 Writes the firmware image built into this program into the Kordel module on each
 PORT (a device path such as /dev/ttyUSB0), several ports in parallel.
 
-  -p, --port PORT     flash the module on PORT; give it again for more modules
+  -p, --port=PORT     flash the module on PORT; give it again for more modules
       --sim           flash a simulated module started inside this program; give it
                       again for more modules
-      --sim-fault RULE  inject a fault into the simulated modules (see kordel-sim --help)
-  -n, --repeat N      run N updates one after another on each port (default 1)
-      --json          write one JSON object per line: progress and results
-  -q, --quiet         print only results and errors
+      --sim-fault=RULE  inject a fault into the simulated modules (see kordel-sim --help)
+  -n, --repeat=N      run N updates one after another on each port (default 1)
+      --json          write one JSON object per line: progress and results; with
+                      --list and --info, the list or the image as one JSON object
+  -q, --quiet         print only results and errors (not with --json)
       --trace         dump every request and reply frame to standard error
   -l, --list          list the serial ports present, in natural order
   -i, --info          show the embedded image's version and description
   -h, --help          show this help
-  -V, --version       show the program's version
+  -V, --version       show the program's version and the firmware it carries
 
+Options take their value as the next argument or after '=' (--port=/dev/ttyUSB0,
+-p/dev/ttyUSB0); short flags may be bundled (-qn3); '--' ends the options.
 Exit status: 0 all updates succeeded, 1 an update failed, 2 bad usage,
-130 interrupted (Ctrl-C; the port is closed first).
+130 interrupted by Ctrl-C (SIGINT), 143 terminated (SIGTERM); the port is closed
+first, and the module then holds a partial image and needs a new update.
 )";
 
 struct Options {
@@ -55,58 +63,123 @@ struct Options {
 };
 
 int UsageError(const std::string& message) {
-    std::cerr << "kordel-flash: " << message << "\nTry 'kordel-flash --help'.\n";
+    std::cerr << "kordel-flash: " << cli::TerminalText(message) << "\nTry 'kordel-flash --help'.\n";
     return ExitUsage;
+}
+
+// A count written as plain decimal digits, from `min` to `max`: no sign, no
+// whitespace, nothing after the number.
+std::optional<int> ParseCount(const char* text, int min, int max) {
+    long value = 0;
+    if (*text == '\0') return std::nullopt;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return std::nullopt;
+        value = value * 10 + (*c - '0');
+        if (value > max) return std::nullopt;
+    }
+    if (value < min) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+enum LongOnly { OptSim = 256, OptSimFault, OptJson, OptTrace };
+
+const option LongOptions[] = {
+    {"port", required_argument, nullptr, 'p'},
+    {"sim", no_argument, nullptr, OptSim},
+    {"sim-fault", required_argument, nullptr, OptSimFault},
+    {"repeat", required_argument, nullptr, 'n'},
+    {"json", no_argument, nullptr, OptJson},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"trace", no_argument, nullptr, OptTrace},
+    {"list", no_argument, nullptr, 'l'},
+    {"info", no_argument, nullptr, 'i'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What an option needs when its value is missing.
+std::string MissingValue(int option) {
+    switch (option) {
+        case 'p':
+            return "--port needs a port name";
+        case 'n':
+            return "--repeat needs a number from 1 to 1000000";
+        case OptSimFault:
+            return "--sim-fault needs a rule";
+        default:
+            return "an option needs a value";
+    }
+}
+
+// What is wrong with the option getopt_long refused, naming it as the user wrote it.
+std::string RefusedOption(char** argv) {
+    const std::string given = argv[optind - 1];
+    const std::string name = given.substr(0, given.find('='));
+    for (const ::option* o = LongOptions; o->name != nullptr; ++o) {
+        if (optopt != 0 && o->val == optopt && name == "--" + std::string(o->name)) {
+            return "option '" + name + "' takes no value";
+        }
+    }
+    if (optopt > 0) return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
+    return "unknown option '" + given + "'";
 }
 
 // Parses the command line; returns an exit code when the program should stop at once.
 std::optional<int> Parse(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        if (arg == "-h" || arg == "--help") {
-            std::cout << Usage;
-            return ExitOk;
-        } else if (arg == "-V" || arg == "--version") {
-            std::cout << "kordel-flash " KORDEL_VERSION "\n";
-            return ExitOk;
-        } else if (arg == "-p" || arg == "--port") {
-            auto v = value();
-            if (!v || v->empty()) return UsageError(arg + " needs a port name");
-            o.ports.push_back(*v);
-        } else if (arg == "--sim") {
-            ++o.sims;
-        } else if (arg == "--sim-fault") {
-            auto v = value();
-            std::string error;
-            auto rule = v ? sim::ParseFaultRule(*v, error) : std::nullopt;
-            if (!rule) return UsageError("bad --sim-fault rule: " + (v ? error : "missing"));
-            o.simFaults.push_back(*rule);
-        } else if (arg == "-n" || arg == "--repeat") {
-            auto v = value();
-            char* end = nullptr;
-            const long n = v ? std::strtol(v->c_str(), &end, 10) : 0;
-            if (!v || v->empty() || *end != '\0' || n < 1 || n > 1000000) {
-                return UsageError("--repeat needs a number from 1 on");
+    opterr = 0;  // the messages below name the option as the user wrote it
+    int option = 0;
+    while ((option = getopt_long(argc, argv, ":p:n:qlihV", LongOptions, nullptr)) != -1) {
+        switch (option) {
+            case 'h':
+                std::cout << Usage;
+                return ExitOk;
+            case 'V':
+                std::cout << VersionLine("kordel-flash") << '\n';
+                return ExitOk;
+            case 'p':
+                if (*optarg == '\0') return UsageError(MissingValue('p'));
+                o.ports.emplace_back(optarg);
+                break;
+            case OptSim:
+                ++o.sims;
+                break;
+            case OptSimFault: {
+                std::string error;
+                auto rule = sim::ParseFaultRule(optarg, error);
+                if (!rule) return UsageError("bad --sim-fault rule '" + std::string(optarg) + "': " + error);
+                o.simFaults.push_back(*rule);
+                break;
             }
-            o.repeat = static_cast<int>(n);
-        } else if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            o.quiet = true;
-        } else if (arg == "--trace") {
-            o.trace = true;
-        } else if (arg == "-l" || arg == "--list") {
-            o.list = true;
-        } else if (arg == "-i" || arg == "--info") {
-            o.info = true;
-        } else {
-            return UsageError("unknown option '" + arg + "'");
+            case 'n': {
+                auto n = ParseCount(optarg, 1, 1000000);
+                if (!n) return UsageError(MissingValue('n') + ", not '" + optarg + "'");
+                o.repeat = *n;
+                break;
+            }
+            case OptJson:
+                o.json = true;
+                break;
+            case 'q':
+                o.quiet = true;
+                break;
+            case OptTrace:
+                o.trace = true;
+                break;
+            case 'l':
+                o.list = true;
+                break;
+            case 'i':
+                o.info = true;
+                break;
+            case ':':
+                return UsageError(MissingValue(optopt));
+            default:
+                return UsageError(RefusedOption(argv));
         }
     }
+    if (optind < argc) return UsageError("unexpected argument '" + std::string(argv[optind]) + "'");
+    if (o.json && o.quiet) return UsageError("--json and --quiet do not go together");
     if (!o.list && !o.info && o.ports.empty() && o.sims == 0) {
         return UsageError("name a port with --port, or try a simulated module with --sim");
     }
@@ -114,29 +187,60 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     return std::nullopt;
 }
 
-int ListPorts() {
+// The ports present in natural order, with their descriptions.
+std::vector<std::pair<std::string, std::string>> PresentPorts() {
     const auto infos = ListPortInfos().value_or(std::vector<TPortInfo>{});
     std::vector<std::string> names;
     for (const auto& i : infos) names.push_back(i.Name);
     SortPortList(names);
-    if (names.empty()) std::cout << "No serial ports found.\n";
+    std::vector<std::pair<std::string, std::string>> ports;
     for (const auto& name : names) {
         std::string description;
         for (const auto& i : infos) {
             if (i.Name == name) description = i.Description();
         }
-        std::cout << name << (description.empty() ? "" : "  " + description) << '\n';
+        ports.emplace_back(name, description);
+    }
+    return ports;
+}
+
+int ListPorts(bool json) {
+    const auto ports = PresentPorts();
+    if (json) {
+        std::cout << "{\"event\":\"ports\",\"ports\":[";
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            std::cout << (i ? "," : "") << "{\"name\":" << cli::JsonString(ports[i].first)
+                      << ",\"description\":" << cli::JsonString(ports[i].second) << "}";
+        }
+        std::cout << "]}\n";
+        return ExitOk;
+    }
+    if (ports.empty()) std::cout << "No serial ports found.\n";
+    for (const auto& [name, description] : ports) {
+        std::cout << cli::TerminalText(name)
+                  << (description.empty() ? "" : "  " + cli::TerminalText(description)) << '\n';
     }
     return ExitOk;
 }
 
-void ShowInfo(const TFirmwareImage& image) {
+void ShowInfo(const TFirmwareImage& image, bool json) {
     const auto& info = image.BufBiosInfo;
-    std::cout << "Kordel Update v" << TitleVersStr(info) << '\n'
-              << BiosVersionStr(info) << '\n'
-              << BiosInfoStr(info) << '\n'
+    const std::uint32_t blocks = (info.UpdateLength() + BlockSize - 1) / BlockSize;
+    if (json) {
+        std::cout << "{\"event\":\"info\",\"title\":"
+                  << cli::JsonString("Kordel Update v" + TitleVersStr(info))
+                  << ",\"version\":" << cli::JsonString(BiosVersionStr(info))
+                  << ",\"description\":" << cli::JsonString(BiosInfoStr(info))
+                  << ",\"imageBytes\":" << image.rs.size()
+                  << ",\"updateBytes\":" << info.UpdateLength() << ",\"blocks\":" << blocks
+                  << ",\"toolVersion\":" << cli::JsonString(ToolVersion()) << "}\n";
+        return;
+    }
+    std::cout << "Kordel Update v" << cli::TerminalText(TitleVersStr(info)) << '\n'
+              << cli::TerminalText(BiosVersionStr(info)) << '\n'
+              << cli::TerminalText(BiosInfoStr(info)) << '\n'
               << "Image: " << image.rs.size() << " bytes; an update writes " << info.UpdateLength()
-              << " bytes in " << (info.UpdateLength() + BlockSize - 1) / BlockSize << " blocks\n";
+              << " bytes in " << blocks << " blocks\n";
 }
 
 // What a simulated module holds after the update, against the image.
@@ -165,17 +269,18 @@ void ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
 int main(int argc, char** argv) {
     Options options;
     if (auto code = Parse(argc, argv, options)) return *code;
-    if (options.list) return ListPorts();
+    if (options.list) return ListPorts(options.json);
 
     TFirmwareImage image;
     try {
         image.LoadBiosInfo();
     } catch (const EResNotFound& e) {
-        std::cerr << "kordel-flash: " << e.what() << ": this program carries no firmware image\n";
+        std::cerr << "kordel-flash: " << cli::TerminalText(e.what())
+                  << ": this program carries no firmware image\n";
         return ExitFailed;
     }
     if (options.info) {
-        ShowInfo(image);
+        ShowInfo(image, options.json);
         return ExitOk;
     }
 
@@ -188,18 +293,25 @@ int main(int argc, char** argv) {
             options.ports.push_back(sims.back()->SlavePath());
         }
     } catch (const std::exception& e) {
-        std::cerr << e.what() << '\n';
+        std::cerr << "kordel-flash: " << cli::TerminalText(e.what()) << '\n';
         return ExitFailed;
     }
 
     cli::InstallCancelHandlers();
+    cli::WatchTerminalSize();
 
+    const int columns = cli::StdoutIsTerminal() ? cli::TerminalColumns() : 0;
+    // The cursor cannot go back above the top of the screen: a block of bars taller
+    // than the terminal could not be redrawn in place.
+    const int rows = cli::StdoutIsTerminal() ? cli::TerminalRows() : 0;
+    const bool fitsRows = rows == 0 || options.ports.size() < static_cast<std::size_t>(rows);
+    const bool bars = cli::StdoutIsTerminal() && !options.trace && fitsRows &&
+                      cli::TerminalFitsBars(columns);
     const cli::OutputMode mode = options.json    ? cli::OutputMode::Json
                                  : options.quiet ? cli::OutputMode::Quiet
-                                 : options.trace || !cli::StdoutIsTerminal()
-                                     ? cli::OutputMode::Plain
-                                     : cli::OutputMode::Terminal;
-    cli::Reporter reporter(mode, std::cout, std::cerr, options.ports);
+                                 : bars          ? cli::OutputMode::Terminal
+                                                 : cli::OutputMode::Plain;
+    cli::Reporter reporter(mode, std::cout, std::cerr, options.ports, columns);
     cli::FlashPlan plan{options.ports, options.repeat, options.trace, image.rs, image.BufBiosInfo};
     const cli::Outcome outcome = cli::FlashAll(plan, reporter);
 
@@ -207,6 +319,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < sims.size() && outcome == cli::Outcome::Ok; ++i) {
         ConfirmSimulatedFlash(*sims[i], firstSim + i, image, reporter);
     }
+    reporter.Summary();
     switch (outcome) {
         case cli::Outcome::Ok:
             return ExitOk;

@@ -1,14 +1,20 @@
 // kordel-sim: a simulated module on a pseudo-terminal, for trying and testing the
 // updater without hardware.
+#include <getopt.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "KordelSim.h"
+#include "Version.h"
 
 namespace {
+
+using namespace kordel::sim;
 
 volatile std::sig_atomic_t stopRequested = 0;
 extern "C" void OnSignal(int) {
@@ -43,6 +49,8 @@ Options:
                        hangup      close the terminal, like an unplugged adapter
                      e.g. --fault F9@3=status:0xC3 --fault F1=none
   -h, --help         show this help and exit
+  -V, --version      show the program's version and the firmware it carries
+Options take their value as the next argument or after '=' (--baud=115200).
 )";
 
 int Fail(const std::string& message) {
@@ -50,48 +58,116 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+// A line speed written as plain decimal digits: no sign, no whitespace.
+std::optional<std::uint32_t> ParseBaud(const std::string& text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (value == 0) return std::nullopt;
+    return value;
+}
+
+enum LongOnly { OptLink = 256, OptCpuId, OptFlashOut, OptBaud, OptFault };
+
+const option LongOptions[] = {
+    {"link", required_argument, nullptr, OptLink},
+    {"cpu-id", required_argument, nullptr, OptCpuId},
+    {"flash-out", required_argument, nullptr, OptFlashOut},
+    {"baud", required_argument, nullptr, OptBaud},
+    {"fault", required_argument, nullptr, OptFault},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+std::string MissingValue(int option) {
+    switch (option) {
+        case OptLink:
+            return "--link needs a path";
+        case OptCpuId:
+            return "--cpu-id needs 24 hex digits";
+        case OptFlashOut:
+            return "--flash-out needs a file name";
+        case OptBaud:
+            return "--baud needs a number";
+        case OptFault:
+            return "--fault needs a rule";
+        default:
+            return "an option needs a value";
+    }
+}
+
+// Applies one option to `options`; returns an exit code when the program should stop.
+std::optional<int> ApplyOption(int option, const std::string& value, SimOptions& options) {
+    switch (option) {
+        case 'h':
+            std::cout << Usage;
+            return 0;
+        case 'V':
+            std::cout << kordel::VersionLine("kordel-sim") << '\n';
+            return 0;
+        case OptLink:
+            options.linkPath = value;
+            break;
+        case OptFlashOut:
+            options.flashOut = value;
+            break;
+        case OptCpuId: {
+            auto bytes = ParseHex(value);
+            if (!bytes || bytes->size() != 12) return Fail(MissingValue(option));
+            std::memcpy(options.cpuId.data(), bytes->data(), 12);
+            break;
+        }
+        case OptBaud: {
+            auto baud = ParseBaud(value);
+            if (!baud) return Fail(MissingValue(option) + ", not '" + value + "'");
+            options.expectedBaud = *baud;
+            break;
+        }
+        case OptFault: {
+            std::string error;
+            auto rule = ParseFaultRule(value, error);
+            if (!rule) return Fail("bad fault rule '" + value + "': " + error);
+            options.faults.push_back(*rule);
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+// Parses the command line into `options`; returns an exit code when the program
+// should stop at once.
+std::optional<int> Parse(int argc, char** argv, SimOptions& options) {
+    opterr = 0;  // the messages name the option as the user wrote it
+    int option = 0;
+    while ((option = getopt_long(argc, argv, ":hV", LongOptions, nullptr)) != -1) {
+        if (option == ':') return Fail(MissingValue(optopt));
+        if (option == '?') {
+            const std::string given = argv[optind - 1];
+            const std::string name = given.substr(0, given.find('='));
+            for (const ::option* o = LongOptions; o->name != nullptr; ++o) {
+                if (optopt != 0 && o->val == optopt && name == "--" + std::string(o->name)) {
+                    return Fail("option '" + name + "' takes no value");
+                }
+            }
+            if (optopt > 0) return Fail("unknown option '-" + std::string(1, char(optopt)) + "'");
+            return Fail("unknown option '" + given + "'");
+        }
+        if (auto code = ApplyOption(option, optarg ? optarg : "", options)) return code;
+    }
+    if (optind < argc) return Fail("unexpected argument '" + std::string(argv[optind]) + "'");
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    using namespace kordel::sim;
-    SimOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (arg == "-h" || arg == "--help") {
-            std::cout << Usage;
-            return 0;
-        } else if (arg == "--link") {
-            if (!value(options.linkPath)) return Fail("--link needs a path");
-        } else if (arg == "--flash-out") {
-            if (!value(options.flashOut)) return Fail("--flash-out needs a file name");
-        } else if (arg == "--cpu-id") {
-            if (!value(v)) return Fail("--cpu-id needs 24 hex digits");
-            auto bytes = ParseHex(v);
-            if (!bytes || bytes->size() != 12) return Fail("--cpu-id needs 24 hex digits");
-            std::memcpy(options.cpuId.data(), bytes->data(), 12);
-        } else if (arg == "--baud") {
-            if (!value(v)) return Fail("--baud needs a number");
-            try {
-                options.expectedBaud = static_cast<std::uint32_t>(std::stoul(v));
-            } catch (...) {
-                return Fail("--baud needs a number");
-            }
-        } else if (arg == "--fault") {
-            if (!value(v)) return Fail("--fault needs a rule");
-            std::string error;
-            auto rule = ParseFaultRule(v, error);
-            if (!rule) return Fail("bad fault rule '" + v + "': " + error);
-            options.faults.push_back(*rule);
-        } else {
-            return Fail("unknown option '" + arg + "'");
-        }
-    }
+    using kordel::sim::KordelSim;
+    kordel::sim::SimOptions options;
+    if (auto code = Parse(argc, argv, options)) return *code;
 
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

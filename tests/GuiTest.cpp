@@ -213,8 +213,9 @@ class GuiTest : public QObject {
         QCOMPARE(Settings(), std::string());
         const TWindowPlacement p = Main->GetPlacement();
         const TPoint desktop = Main->VirtualDesktopSize();
-        const std::string suffix =
-            "(" + std::to_string(desktop.x) + "x" + std::to_string(desktop.y) + ")";
+        // Appended rather than "(" + ...: GCC 12 at -O3 warns falsely (-Wrestrict) on that.
+        std::string suffix = "(";
+        suffix += std::to_string(desktop.x) + "x" + std::to_string(desktop.y) + ")";
         const std::string norm = std::to_string(p.normalPosition.left) + "," +
                                  std::to_string(p.normalPosition.top) + "," +
                                  std::to_string(p.normalPosition.right) + "," +

@@ -1,5 +1,7 @@
 // draw-icons: draws the message dialog's four 32x32 icons and the application icon into
-// a folder (resources/icons is where the build takes them from).
+// a folder (resources/icons is where the build takes them from), and the application
+// icon in the menu sizes into its hicolor/ subfolder.
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -58,10 +60,12 @@ QImage ErrorDisc() {
     return canvas.Done();
 }
 
-// The application icon: a chip with a down arrow, 64x64.
-QImage AppIcon() {
-    Canvas canvas(64);
+// The application icon: a chip with a down arrow, drawn on a 64x64 grid and scaled
+// to `size` pixels.
+QImage AppIcon(int size) {
+    Canvas canvas(size);
     QPainter& p = canvas.painter;
+    p.scale(size / 64.0, size / 64.0);
     p.setPen(QPen(QColor(90, 90, 90), 3));
     for (int i = 0; i < 4; ++i) {
         const double x = 16 + i * 10.5;
@@ -79,6 +83,18 @@ QImage AppIcon() {
     return canvas.Done();
 }
 
+// The application icon in the sizes desktop menus ask for, in the icon theme's layout
+// (hicolor/NxN/kordel-update.png).
+bool SaveMenuIcons(const QString& dir) {
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+        const QString sizeDir = QString("%1/%2x%2").arg(dir).arg(size);
+        if (!QDir().mkpath(sizeDir) || !AppIcon(size).save(sizeDir + "/kordel-update.png")) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,7 +103,7 @@ int main(int argc, char** argv) {
     const bool ok =
         Bubble("!").save(dir + "/warning.png") && ErrorDisc().save(dir + "/error.png") &&
         Bubble("i").save(dir + "/information.png") && Bubble("?").save(dir + "/confirmation.png") &&
-        AppIcon().save(dir + "/kordel-update.png");
+        AppIcon(64).save(dir + "/kordel-update.png") && SaveMenuIcons(dir + "/hicolor");
     if (!ok) std::fprintf(stderr, "draw-icons: cannot write into %s\n", qPrintable(dir));
     return ok ? 0 : 1;
 }
