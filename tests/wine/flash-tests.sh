@@ -41,7 +41,9 @@ fault_case() {
     start_sim COM6 --fault "$rule" --flash-out "$work/fault.bin"
     run_flash "$work/out" "$work/err" --port COM6 --quiet
     expect_eq "$name: exit status" 1 "$rc"
-    expect_eq "$name: message" "$expected" "$(sed -n '1,2p' "$work/err")"
+    # Every failure line names its port, the second line of a two-line text too.
+    expect_eq "$name: message" "$(printf '%s\n' "$expected" | sed 's/^/COM6: /')" \
+        "$(sed -n '1,2p' "$work/err")"
     stop_sims
 }
 fault_case "silent module" "F2=none" "Kordel not found!"
@@ -86,7 +88,7 @@ expect_contains "--info: the image's size" "$work/out" "Image: $(stat -c %s "$im
 # --- port errors
 run_flash "$work/out" "$work/err" --port COM77
 expect_eq "missing COM: exit status" 1 "$rc"
-expect_eq "missing COM: message" "Unable to open com port (Error: 2)" "$(head -1 "$work/err")"
+expect_eq "missing COM: message" "COM77: Unable to open com port (Error: 2)" "$(head -1 "$work/err")"
 
 # --- --sim has no pseudo-terminal on Windows and names the alternative.
 run_flash "$work/out" "$work/err" --sim
