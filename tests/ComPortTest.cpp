@@ -10,6 +10,7 @@
 #include "ComIo.h"
 #include "LineSettingsLinux.h"
 #include "PtyPair.h"
+#include "Unprivileged.h"
 
 namespace kordel {
 namespace {
@@ -147,20 +148,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailure{"/dev/ttyKORDEL-missing", "Unable to open com port (Error: 2)"},
                       OpenFailure{"", "Unable to open com port (Error: 2)"},
                       OpenFailure{"/dev/null", "Unable to open com port (Error: 25)"}));
-
-// Opens `path` in a child process that runs as an unprivileged user (nobody); returns 0
-// when that open succeeded, else its errno.
-int OpenAsUnprivilegedUser(const std::string& path) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ::_exit(fd >= 0 ? 0 : errno);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-}
 
 // The holder keeps the port although a second instance (root) tried to open it: a later
 // opener that is not root is still refused, and gets in only once the holder closed.
