@@ -198,6 +198,14 @@ void TComPort::StartWatcher() {
     watcher_ = std::make_unique<TComThread>(*this, Events);
 }
 
+void TComPort::CloseQuietly() noexcept {
+    try {
+        Close();
+    } catch (...) {
+        StopWatcher();
+    }
+}
+
 void TComPort::StopWatcher() {
     if (!watcher_) return;
     watcher_->Stop();

@@ -306,6 +306,10 @@ class TComPort {
   protected:
     TComPort();
     void StopWatcher();
+    // For a backend's destructor: closes the port without raising. A port being
+    // destroyed has nobody left to tell; it still must not leave its watcher running.
+    // The backend then releases its device itself.
+    void CloseQuietly() noexcept;
 
     // Each returns 0, the platform's error number, or NoErrorNumber when the platform
     // failed without giving one, unless stated otherwise. PlatformPurge, PlatformSetBreak

@@ -96,13 +96,7 @@ TComEvents CounterEvents(const serial_icounter_struct& a, const serial_icounter_
 class TComPortLinux final : public TComPort {
   public:
     ~TComPortLinux() override {
-        try {
-            Close();
-        } catch (...) {
-            // A port being destroyed has nobody left to tell; it still must not leave
-            // its watcher running or its device open.
-            StopWatcher();
-        }
+        CloseQuietly();
         PlatformClose();
     }
 

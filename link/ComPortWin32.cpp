@@ -154,13 +154,7 @@ DWORD Limit(std::uint64_t ms) {
 class TComPortWin32 final : public TComPort {
   public:
     ~TComPortWin32() override {
-        try {
-            Close();
-        } catch (...) {
-            // A port being destroyed has nobody left to tell; it still must not leave
-            // its watcher running or its device open.
-            StopWatcher();
-        }
+        CloseQuietly();
         PlatformClose();
     }
 
