@@ -172,11 +172,13 @@ TEST_F(CancelTest, ChildsRequestLeavesTheParentAlone) {
 
 // The link passes a cancellation through unchanged: it is no link code.
 TEST_F(CancelTest, ComActionPassesTheCancellationThrough) {
-    sim::KordelSim module;
-    std::string error;
-    module.AddFault(*sim::ParseFaultRule("F2=dribble:170", error));
-    io.PortNameSource = [&] { return module.SlavePath(); };
+    // The simulated module runs threads, so the child starts it: a process forked while
+    // other threads run may not start threads of its own.
     EXPECT_EQ(InChild([&] {
+                  sim::KordelSim module;
+                  std::string error;
+                  module.AddFault(*sim::ParseFaultRule("F2=dribble:170", error));
+                  io.PortNameSource = [&] { return module.SlavePath(); };
                   io.Connect(4407315);
                   return CancelledPromptly(600, [&] {
                       io.NewOut(0xF2);
