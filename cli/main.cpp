@@ -27,11 +27,12 @@ constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
-const char* const Usage = R"(Usage: kordel-flash --port PORT [--port PORT ...] [OPTIONS]
+// "{port}" stands for an example port name of this system.
+const char* const UsageTemplate = R"(Usage: kordel-flash --port PORT [--port PORT ...] [OPTIONS]
        kordel-flash --sim [OPTIONS]
        kordel-flash --list | --info | --help | --version
 Writes the firmware image built into this program into the Kordel module on each
-PORT (a device path such as /dev/ttyUSB0), several ports in parallel.
+PORT (such as {port}), several ports in parallel.
 
   -p, --port=PORT     flash the module on PORT; give it again for more modules
       --sim           flash a simulated module started inside this program; give it
@@ -47,12 +48,22 @@ PORT (a device path such as /dev/ttyUSB0), several ports in parallel.
   -h, --help          show this help
   -V, --version       show the program's version and the firmware it carries
 
-Options take their value as the next argument or after '=' (--port=/dev/ttyUSB0,
--p/dev/ttyUSB0); short flags may be bundled (-qn3); '--' ends the options.
+Options take their value as the next argument or after '=' (--port={port},
+-p{port}); short flags may be bundled (-qn3); '--' ends the options.
 Exit status: 0 all updates succeeded, 1 an update failed, 2 bad usage,
 130 interrupted by Ctrl-C (SIGINT), 143 terminated (SIGTERM); the port is closed
 first, and the module then holds a partial image and needs a new update.
 )";
+
+std::string Usage() {
+    std::string text = UsageTemplate;
+    const std::string placeholder = "{port}";
+    for (std::size_t at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at)) {
+        text.replace(at, placeholder.size(), cli::ExamplePortName);
+    }
+    return text;
+}
 
 struct Options {
     std::vector<std::string> ports;
@@ -132,7 +143,7 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     while ((option = getopt_long(argc, argv, ":p:n:qlihV", LongOptions, nullptr)) != -1) {
         switch (option) {
             case 'h':
-                std::cout << Usage;
+                std::cout << Usage();
                 return ExitOk;
             case 'V':
                 std::cout << VersionLine("kordel-flash") << '\n';

@@ -85,6 +85,11 @@ stop_sims
 run_flash "$work/out" "$work/err" --info
 expect_contains "--info: the image's size" "$work/out" "Image: $(stat -c %s "$image") bytes"
 
+# --- the help names ports as this system does.
+run_flash "$work/out" "$work/err" --help
+expect_contains "--help: a COM port as the example" "$work/out" "--port=COM3"
+expect_eq "--help: no device path" "" "$(grep -F /dev/ "$work/out" || true)"
+
 # --- port errors
 run_flash "$work/out" "$work/err" --port COM77
 expect_eq "missing COM: exit status" 1 "$rc"
