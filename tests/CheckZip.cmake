@@ -1,0 +1,42 @@
+# Checks a zip: it holds exactly NAMES (|-separated), and each of them has the bytes of
+# the file at the same position in BUILT; programs (.exe) as STRIP --strip-debug makes them
+# with SOURCE_DATE_EPOCH=EPOCH.
+#   cmake -DZIP=x.zip -DNAMES=a|b.exe -DBUILT=/path/a|/path/b.exe -DSTRIP=strip -DEPOCH=n -P CheckZip.cmake
+string(REPLACE "|" ";" names "${NAMES}")
+string(REPLACE "|" ";" built "${BUILT}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf "${ZIP}" OUTPUT_VARIABLE listing
+                RESULT_VARIABLE rc ERROR_VARIABLE problem)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot list ${ZIP}: ${problem}")
+endif()
+string(REGEX REPLACE "\n$" "" listing "${listing}")
+string(REPLACE "\n" ";" listing "${listing}")
+list(FILTER listing EXCLUDE REGEX "/$")  # folder entries
+list(SORT listing)
+set(expected ${names})
+list(SORT expected)
+if(NOT listing STREQUAL expected)
+  message(FATAL_ERROR "${ZIP} holds [${listing}], expected [${expected}]")
+endif()
+
+set(out "${CMAKE_CURRENT_BINARY_DIR}/check-zip")
+file(REMOVE_RECURSE "${out}")
+file(MAKE_DIRECTORY "${out}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf "${ZIP}" WORKING_DIRECTORY "${out}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot unpack ${ZIP}")
+endif()
+foreach(name built_file IN ZIP_LISTS names built)
+  set(reference "${built_file}")
+  if(name MATCHES "\\.exe$")
+    set(reference "${out}/stripped.exe")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${EPOCH} "${STRIP}" --strip-debug -o "${reference}" "${built_file}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${out}/${name}" "${reference}"
+                  RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "${name} in ${ZIP} differs from ${built_file}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${out}")
+message(STATUS "${ZIP}: ${listing}")
