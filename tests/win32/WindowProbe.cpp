@@ -3,6 +3,8 @@
 // X windows, so only a Win32 program can see them.
 //
 //   window-probe CLASS...   every top-level window of each class, hidden ones too
+//   window-probe --serve    the same for each line of CLASS... on standard input,
+//                           each answer ending with a line "end"
 //
 // One record per line, fields as name=value, the text always last (the rest of the
 // line, with backslash, CR and LF written as \\, \r and \n):
@@ -12,13 +14,14 @@
 //   child id=N parent=ID class=C visible=0|1 enabled=0|1 focus=0|1 rect=L,T,R,B
 //          pos=X,Y,W,H [value=POS/MAX] text=TEXT
 // rect is on the screen, and so is origin, the client area's top-left corner; pos is in the parent's client area. value is a progress bar's
-// position and upper limit. A control that does not answer within a second (its
+// position and upper limit. A control that does not answer within two seconds (its
 // program is busy) shows the text <no answer>. Exit status 1 when no window was found.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -95,24 +98,37 @@ std::wstring ClassOf(HWND window) {
     return name;
 }
 
-// The text a control shows, asked from its own thread (a status bar or a combo box keeps
-// its text to itself); the wait is bounded, since that thread may be busy.
-std::wstring TextOf(HWND window) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length))
-        return L"<no answer>";
-    std::vector<wchar_t> buffer(length + 1, L'\0');
+// Controls that keep their text to themselves answer only a message, which their
+// thread handles when it next looks at its queue (once per block during an update).
+// The others' text is the window system's, read without disturbing the program.
+bool SameClass(const std::wstring& className, const wchar_t* other) {
+    return lstrcmpiW(className.c_str(), other) == 0;
+}
+
+bool KeepsItsText(const std::wstring& className) {
+    return SameClass(className, STATUSCLASSNAMEW) || SameClass(className, WC_COMBOBOXW) ||
+           SameClass(className, WC_EDITW);
+}
+
+std::wstring AskedText(HWND window) {
+    std::vector<wchar_t> buffer(4096, L'\0');
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                             SMTO_ABORTIFHUNG, 1000, &copied))
+                             SMTO_ABORTIFHUNG, 2000, &copied))
         return L"<no answer>";
     return std::wstring(buffer.data(), copied);
 }
 
+std::wstring StoredText(HWND window) {
+    wchar_t text[1024] = {};
+    InternalGetWindowText(window, text, 1024);
+    return text;
+}
+
 std::string ProgressValue(HWND bar) {
     DWORD_PTR position = 0, limit = 0;
-    if (!SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position) ||
-        !SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 1000, &limit))
+    if (!SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position) ||
+        !SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &limit))
         return " value=?";
     return " value=" + std::to_string(static_cast<int>(position)) + "/" + std::to_string(static_cast<int>(limit));
 }
@@ -133,31 +149,41 @@ void ReportScreen() {
               " border=" + Pair(GetSystemMetrics(SM_CXBORDER), GetSystemMetrics(SM_CYBORDER)));
 }
 
-struct ChildWalk {
-    HWND focus;
-};
-
-void ReportChild(HWND child, HWND focus) {
+// Everything of a control but what needs a message.
+std::string DescribeChild(HWND child, HWND focus) {
     HWND parent = GetParent(child);
     RECT onScreen{};
     GetWindowRect(child, &onScreen);
     POINT topLeft{onScreen.left, onScreen.top};
     ScreenToClient(parent, &topLeft);
-    const std::wstring className = ClassOf(child);
-    std::string line = "child id=" + std::to_string(GetDlgCtrlID(child)) +
-                       " parent=" + std::to_string(GetDlgCtrlID(parent)) +
-                       " class=" + Utf8(className) + " visible=" + Flag(IsWindowVisible(child)) +
-                       " enabled=" + Flag(IsWindowEnabled(child)) + " focus=" + Flag(child == focus) +
-                       " rect=" + Rect(onScreen) + " pos=" + Pair(topLeft.x, topLeft.y) + "," +
-                       Pair(onScreen.right - onScreen.left, onScreen.bottom - onScreen.top);
-    if (className == PROGRESS_CLASSW) line += ProgressValue(child);
-    WriteLine(line + " text=" + Escaped(TextOf(child)));
+    return "child id=" + std::to_string(GetDlgCtrlID(child)) +
+           " parent=" + std::to_string(GetDlgCtrlID(parent)) + " class=" + Utf8(ClassOf(child)) +
+           " visible=" + Flag(IsWindowVisible(child)) + " enabled=" + Flag(IsWindowEnabled(child)) +
+           " focus=" + Flag(child == focus) + " rect=" + Rect(onScreen) + " pos=" +
+           Pair(topLeft.x, topLeft.y) + "," +
+           Pair(onScreen.right - onScreen.left, onScreen.bottom - onScreen.top);
 }
 
-// EnumChildWindows walks the whole tree, grandchildren included.
-BOOL CALLBACK ReportChildCallback(HWND child, LPARAM walk) {
-    ReportChild(child, reinterpret_cast<ChildWalk*>(walk)->focus);
+// The part that may need messages: the value of a progress bar, then the text.
+std::string AskChild(HWND child) {
+    const std::wstring className = ClassOf(child);
+    std::string tail = SameClass(className, PROGRESS_CLASSW) ? ProgressValue(child) : "";
+    return tail + " text=" + Escaped(KeepsItsText(className) ? AskedText(child) : StoredText(child));
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM children) {
+    reinterpret_cast<std::vector<HWND>*>(children)->push_back(child);
     return TRUE;
+}
+
+// The messages go out all at once, one thread each, so that a program that looks at
+// its queue only now and then answers them all in one go.
+void ReportChildren(HWND window, HWND focus) {
+    std::vector<HWND> children;  // EnumChildWindows walks the whole tree
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    std::vector<std::future<std::string>> answers;
+    for (HWND child : children) answers.push_back(std::async(std::launch::async, AskChild, child));
+    for (size_t i = 0; i < children.size(); ++i) WriteLine(DescribeChild(children[i], focus) + answers[i].get());
 }
 
 void ReportWindow(HWND window) {
@@ -181,8 +207,7 @@ void ReportWindow(HWND window) {
               Pair(placement.ptMaxPosition.x, placement.ptMaxPosition.y) + "," +
               Rect(placement.rcNormalPosition) +
               " focus=" + std::to_string(focus ? GetDlgCtrlID(focus) : 0) + " title=" + Escaped(title));
-    ChildWalk walk{focus};
-    EnumChildWindows(window, ReportChildCallback, reinterpret_cast<LPARAM>(&walk));
+    ReportChildren(window, focus);
 }
 
 struct ClassSearch {
@@ -199,16 +224,56 @@ BOOL CALLBACK ReportIfOfClass(HWND window, LPARAM search) {
     return TRUE;
 }
 
+int ReportClasses(const std::vector<std::wstring>& classNames) {
+    ReportScreen();
+    int found = 0;
+    for (const std::wstring& className : classNames) {
+        ClassSearch search{className};
+        EnumWindows(ReportIfOfClass, reinterpret_cast<LPARAM>(&search));
+        found += search.found;
+    }
+    return found;
+}
+
+std::vector<std::wstring> Words(const std::string& line) {
+    std::vector<std::wstring> words;
+    std::wstring word;
+    for (char c : line + ' ') {
+        if (c == ' ' || c == '\r') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        }
+    }
+    return words;
+}
+
+// One request per line of standard input, each answered by its records and a line
+// "end": a test that polls a window often saves wine's start of a process each time.
+int Serve() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::string line;
+    char c;
+    DWORD got = 0;
+    while (ReadFile(input, &c, 1, &got, nullptr) && got == 1) {
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        ReportClasses(Words(line));
+        WriteLine("end");
+        line.clear();
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main() {
     Arguments args;
-    ReportScreen();
-    int found = 0;
-    for (int i = 1; i < args.count(); ++i) {
-        ClassSearch search{args[i]};
-        EnumWindows(ReportIfOfClass, reinterpret_cast<LPARAM>(&search));
-        found += search.found;
-    }
-    return found > 0 ? 0 : 1;
+    if (args.count() == 2 && std::wstring(args[1]) == L"--serve") return Serve();
+    std::vector<std::wstring> classNames;
+    for (int i = 1; i < args.count(); ++i) classNames.push_back(args[i]);
+    return ReportClasses(classNames) > 0 ? 0 : 1;
 }
