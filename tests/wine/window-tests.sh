@@ -9,68 +9,14 @@
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 source "$here/../display.sh"
+source "$here/probe.sh"
 test_case=$1 gui_exe=$2 probe_exe=$3 appbuilder_exe=$4 image=$5
 if missing=$(display_tools_missing xdotool xwininfo import convert); then
     echo "SKIP: $missing is not installed"
     exit 77
 fi
 
-# The control identifiers, read from the window's own header: IdButStart=107 and so on.
-eval "$(awk '/enum ControlId/ { on = 1; next } on && /};/ { exit }
-    on && match($0, /Id[A-Za-z0-9]+/) {
-        name = substr($0, RSTART, RLENGTH)
-        if (match($0, /= *[0-9]+/)) n = substr($0, RSTART + 1) + 0; else n++
-        print name "=" n
-    }' "$here/../../ui/win32/WindowNames.h")"
-[ -n "${IdButStart:-}" ] || { echo "FAIL: no control identifiers in ui/win32/WindowNames.h"; exit 1; }
-But1=$((IdMsgButtonBase + 1))
-
-# ---------------------------------------------------------------- reading the windows
-# probe CLASS...: the records of the windows of these classes into $work/probe, from
-# one probe that keeps running (a wine process takes a second to start on a busy machine).
-start_probe() { coproc probe_server { exec "$WINE" "$probe_exe" --serve 2>/dev/null; }; }
-probe() {
-    echo "$*" >&"${probe_server[1]}"
-    : >"$work/probe"
-    local line
-    while IFS= read -r -t 30 line <&"${probe_server[0]}"; do
-        line=${line%$'\r'}
-        [ "$line" != end ] || return 0
-        echo "$line" >>"$work/probe"
-    done
-    fail "the probe stopped answering"
-    finish
-}
-# record PREFIX: the first record of the last probe that starts with PREFIX.
-record() { grep -m1 -- "^$1" "$work/probe" || true; }
-control() { record "child id=$1 "; }
-# field NAME RECORD: one field's value; text and title run to the end of the record.
-field() {
-    case $1 in
-        text | title) [[ $2 != *" $1="* ]] || echo "${2#* $1=}" ;;
-        *) local fields=${2%% text=*}
-           fields=${fields%% title=*}
-           sed -n "s/.* $1=\\([^ ]*\\).*/\\1/p" <<<"$fields" ;;
-    esac
-}
-text_of() { field text "$(control "$1")"; }
-main_visible() { probe TMain; [ "$(field visible "$(record 'window class=TMain')")" = 1 ]; }
-status_is() { probe TMain; [ "$(text_of "$IdSBar")" = "$1" ]; }
-dialog_visible() { probe TMsgBox TMain; [ "$(field visible "$(record 'window class=TMsgBox')")" = 1 ]; }
-dialog_hidden() { probe TMsgBox TMain; [ "$(field visible "$(record 'window class=TMsgBox')")" = 0 ]; }
 exited() { ! kill -0 "$1" 2>/dev/null; }
-
-# The screen point at the centre of a control of the last probe.
-centre_of() {
-    local l t r b
-    IFS=, read -r l t r b <<<"$(field rect "$(control "$1")")"
-    echo "$(((l + r) / 2)) $(((t + b) / 2))"
-}
-click_control() {
-    local x y
-    read -r x y <<<"$(centre_of "$1")"
-    xdotool mousemove "$x" "$y" click 1
-}
 
 # The LED's colour from the screen: red, green or what it is (R,G,B) otherwise, taken
 # from a 5 x 5 square at its centre in the last probe.
