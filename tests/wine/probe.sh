@@ -29,6 +29,8 @@ probe() {
     fail "the probe stopped answering"
     finish
 }
+# records_of CLASS: the last probe's records of that window and its children.
+records_of() { awk -v head="window class=$1 " '/^window / { on = index($0, head) == 1 } on' "$work/probe"; }
 # record PREFIX: the first record of the last probe that starts with PREFIX.
 record() { grep -m1 -- "^$1" "$work/probe" || true; }
 control() { record "child id=$1 "; }

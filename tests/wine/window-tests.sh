@@ -143,12 +143,11 @@ case_error() {
     expect_eq "dialog caption" "Error" "$(field title "$dialog")"
     expect_eq "dialog text" "Kordel not found!" "$(text_of "$IdMsgInfoLabel")"
     expect_eq "the dialog's buttons" "$But1 Button Schließen" \
-        "$(grep '^child .* class=Button ' "$work/probe" | while read -r line; do
+        "$(records_of TMsgBox | grep '^child .* class=Button ' | while read -r line; do
                echo "$(field id "$line") $(field class "$line") $(field text "$line")"; done)"
     expect_eq "the button has the focus" 1 "$(field focus "$(control "$But1")")"
     expect_eq "status under the dialog" "ERROR" "$(text_of "$IdSBar")"
     expect_eq "the main window is disabled under the dialog" 0 "$(field enabled "$main")"
-    expect_eq "LED under the dialog (the port is still open)" green "$(led_colour)"
     # Outer size, the label's and the button's places in the client area; the dialog
     # is centred over the main window.
     local l t r b ml mt mr mb
@@ -160,6 +159,13 @@ case_error() {
     local dx=$(((l + r) - (ml + mr))) dy=$(((t + b) - (mt + mb)))
     if [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ]; then pass "dialog centred over the main window"
     else fail "dialog at $l,$t,$r,$b is not centred over the main window at $ml,$mt,$mr,$mb"; fi
+    # The dialog covers the LED: moved aside (as a user may), it shows the LED still
+    # green, the port still open.
+    local x_dialog
+    x_dialog=$(xdotool search --onlyvisible --name '^Error$' | head -n 1)
+    xdotool windowmove "$x_dialog" 450 400
+    wait_for 30 dialog_moved || fail_now "the dialog did not move aside"
+    expect_eq "LED under the dialog (the port is still open)" green "$(led_colour)"
     click_control "$But1"
     wait_for 50 dialog_hidden || fail_now "the dialog's button did not close it"
     wait_for 20 status_is "Select COM-Port and press START" || true
@@ -168,6 +174,13 @@ case_error() {
     wait_for 20 led_is red || true
     expect_eq "LED after the dialog (port closed)" red "$(led_colour)"
     exit_by_mouse
+}
+
+dialog_moved() {
+    probe TMsgBox TMain
+    local l t r b
+    IFS=, read -r l t r b <<<"$(field rect "$(record 'window class=TMsgBox')")"
+    [ "$l" -ge 400 ] && [ "$t" -ge 350 ]
 }
 
 # Enter and Space press START when it has the focus.
@@ -213,19 +226,30 @@ expected_ini() {
 }
 normpos() { IFS=, read -r _ _ _ _ _ _ l t r b <<<"$(field placement "$(record 'window class=TMain')")"; echo "$l,$t,$r,$b"; }
 
+moved_from() { probe TMain; [ "$(normpos)" != "$1" ]; }
+
 case_settings() {
     start_module
     local run_number saved="" now
     for run_number in 1 2 3; do
         start_gui
         probe TMain
+        if [ "$run_number" = 1 ]; then
+            # Away from where the window system puts a new window, so that a restore
+            # that does nothing cannot pass for one that works.
+            local first
+            first=$(normpos)
+            xdotool windowmove "$x_main" 157 131
+            wait_for 30 moved_from "$first" || fail_now "the window did not move"
+            wait_for 30 placed_as_probed || fail_now "wine's rectangle of the moved window is not where X has it"
+        fi
         now=$(normpos)
         [ -z "$saved" ] || expect_eq "run $run_number: the window where run $((run_number - 1)) left it" \
             "$saved" "$now"
         expected_ini >"$work/expected.ini"
         exit_by_mouse
         if cmp -s "$work/expected.ini" "$run/Kordel_Update.ini"; then
-            pass "run $run_number: Kordel_Update.ini is the placement wine reported, byte for byte"
+            pass "run $run_number: Kordel_Update.ini is the placement wine reported (NormPos=$now), byte for byte"
         else
             fail "run $run_number: Kordel_Update.ini (right) is not the expected file (left):"
             diff <(cat -A "$work/expected.ini") <(cat -A "$run/Kordel_Update.ini") | sed 's/^/    /' || true
@@ -244,7 +268,9 @@ case_distcopy() {
     "$WINE" "$appbuilder_exe" >"$work/appbuilder.out" 2>&1 &
     local appbuilder_pid=$!
     wait_for 100 grep -q ready "$work/appbuilder.out" || fail_now "appbuilder-window.exe did not start"
-    local versioned=kordel-update13.exe
+    # The image's version is 1.3: the program's name with 13 in place of its extension.
+    local program=${gui_exe##*/}
+    local versioned=${program%.*}13.exe
     local name environment target args
     while IFS='|' read -r name environment target args; do
         if [ "$environment" = no ] && kill -0 "$appbuilder_pid" 2>/dev/null; then
@@ -264,7 +290,7 @@ case_distcopy() {
             expect_eq "$name: log window caption" "Debug" "$(field title "$log")"
             expect_eq "$name: the log" "$versioned" "$(text_of "$IdMemo" | sed 's/\\r\\n$//')"
             local copy="$run/dist/$versioned"
-            [ "$target" != directory ] || copy="$run/dist/$versioned/kordel-update.exe"
+            [ "$target" != directory ] || copy="$run/dist/$versioned/$program"
             if cmp -s "$gui_exe" "$copy"; then pass "$name: the copy is the program"
             else fail "$name: ${copy#"$run"/} is not a copy of the program"; fi
         else
