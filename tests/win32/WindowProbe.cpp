@@ -9,8 +9,8 @@
 // One record per line, fields as name=value, the text always last (the rest of the
 // line, with backslash, CR and LF written as \\, \r and \n):
 //   screen virtual=X,Y,W,H dpi=N border=CX,CY
-//   window class=C visible=0|1 enabled=0|1 rect=L,T,R,B client=W,H origin=X,Y
-//          placement=SHOW,FLAGS,MINX,MINY,MAXX,MAXY,L,T,R,B focus=ID title=TEXT
+//   window class=C visible=0|1 enabled=0|1 style=HEX exstyle=HEX rect=L,T,R,B
+//          client=W,H origin=X,Y placement=SHOW,FLAGS,MINX,MINY,MAXX,MAXY,L,T,R,B focus=ID title=TEXT
 //   child id=N parent=ID class=C visible=0|1 enabled=0|1 focus=0|1 rect=L,T,R,B
 //          pos=X,Y,W,H [value=POS/MAX] text=TEXT
 // rect is on the screen, and so is origin, the client area's top-left corner; pos is in the parent's client area. value is a progress bar's
@@ -21,6 +21,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <future>
 #include <string>
 #include <vector>
@@ -91,6 +92,12 @@ void WriteLine(const std::string& line) {
 std::string Pair(long a, long b) { return std::to_string(a) + "," + std::to_string(b); }
 std::string Rect(const RECT& r) { return Pair(r.left, r.top) + "," + Pair(r.right, r.bottom); }
 std::string Flag(bool on) { return on ? "1" : "0"; }
+
+std::string Hex(LONG value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(static_cast<DWORD>(value)));
+    return text;
+}
 
 std::wstring ClassOf(HWND window) {
     wchar_t name[256] = {};
@@ -200,7 +207,8 @@ void ReportWindow(HWND window) {
     wchar_t title[512] = {};
     InternalGetWindowText(window, title, 512);
     WriteLine("window class=" + Utf8(ClassOf(window)) + " visible=" + Flag(IsWindowVisible(window)) +
-              " enabled=" + Flag(IsWindowEnabled(window)) + " rect=" + Rect(outer) +
+              " enabled=" + Flag(IsWindowEnabled(window)) + " style=" + Hex(GetWindowLongW(window, GWL_STYLE)) +
+              " exstyle=" + Hex(GetWindowLongW(window, GWL_EXSTYLE)) + " rect=" + Rect(outer) +
               " client=" + Pair(client.right, client.bottom) + " origin=" + Pair(origin.x, origin.y) +
               " placement=" + Pair(static_cast<long>(placement.showCmd), static_cast<long>(placement.flags)) +
               "," + Pair(placement.ptMinPosition.x, placement.ptMinPosition.y) + "," +
