@@ -1,0 +1,173 @@
+#include "Controls.h"
+
+#include <string>
+
+#include "Gdi.h"
+#include "WindowNames.h"
+
+namespace kordel::win32 {
+
+namespace {
+
+constexpr wchar_t TextColourProp[] = L"KordelTextColour";
+// Set in the property so that black (0) differs from "no colour set".
+constexpr ULONG_PTR ColourPresent = 0x01000000;
+
+bool TextColourOf(HWND control, COLORREF& colour) {
+    // The opened list of a drop-down list asks for its colour in the name of its box.
+    for (HWND w = control; w; w = ::GetParent(w)) {
+        const auto value = reinterpret_cast<ULONG_PTR>(::GetPropW(w, TextColourProp));
+        if (value & ColourPresent) {
+            colour = static_cast<COLORREF>(value & 0xFFFFFF);
+            return true;
+        }
+        if (::GetWindowLongPtrW(w, GWL_STYLE) & WS_CHILD) continue;
+        break;
+    }
+    return false;
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void PaintGroupPanel(HWND panel, HDC dc) {
+    RECT client;
+    ::GetClientRect(panel, &client);
+    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    RECT frame = client;
+    ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+    RECT bar{client.left + 2, client.top + 2, client.right - 2, client.top + CaptionBarHeight};
+    BrushHandle barBrush(::CreateSolidBrush(CaptionBarColour));
+    ::FillRect(dc, &bar, barBrush.get());
+    const auto font = reinterpret_cast<HFONT>(::GetWindowLongPtrW(panel, GWLP_USERDATA));
+    Selected selected(dc, font);
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_CAPTIONTEXT));
+    const std::wstring caption = WindowText(panel);
+    RECT text = bar;
+    text.left += 2;
+    ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+LRESULT ColourChild(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto dc = reinterpret_cast<HDC>(wParam);
+    COLORREF colour = RGB(0, 0, 0);
+    TextColourOf(reinterpret_cast<HWND>(lParam), colour);
+    ::SetTextColor(dc, colour);
+    if (message == WM_CTLCOLORSTATIC) {
+        ::SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    (void)panel;
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+}
+
+// Clicks on the panel (its caption bar included) do nothing; commands and notices of
+// its children go on to the window that holds the panel.
+LRESULT CALLBACK GroupPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            const HDC dc = ::BeginPaint(panel, &ps);
+            PaintGroupPanel(panel, dc);
+            ::EndPaint(panel, &ps);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_SETFONT:
+            ::SetWindowLongPtrW(panel, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
+            if (LOWORD(lParam)) ::InvalidateRect(panel, nullptr, TRUE);
+            return 0;
+        case WM_GETFONT:
+            return ::GetWindowLongPtrW(panel, GWLP_USERDATA);
+        case WM_SETTEXT: {
+            const LRESULT result = ::DefWindowProcW(panel, message, wParam, lParam);
+            ::InvalidateRect(panel, nullptr, TRUE);
+            return result;
+        }
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORLISTBOX:
+            return ColourChild(panel, message, wParam, lParam);
+        case WM_COMMAND:
+        case WM_NOTIFY:
+            return ::SendMessageW(::GetParent(panel), message, wParam, lParam);
+        default:
+            return ::DefWindowProcW(panel, message, wParam, lParam);
+    }
+}
+
+void PaintLed(HWND led, HDC dc) {
+    RECT client;
+    ::GetClientRect(led, &client);
+    ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    const bool on = ::GetWindowLongPtrW(led, GWLP_USERDATA) != 0;
+    BrushHandle fill(::CreateSolidBrush(on ? RGB(0, 224, 0) : RGB(224, 0, 0)));
+    Selected brush(dc, fill.get());
+    Selected pen(dc, ::GetStockObject(BLACK_PEN));
+    ::Ellipse(dc, client.left + 1, client.top + 1, client.right - 1, client.bottom - 1);
+}
+
+LRESULT CALLBACK LedProc(HWND led, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            const HDC dc = ::BeginPaint(led, &ps);
+            PaintLed(led, dc);
+            ::EndPaint(led, &ps);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case LedSetState:
+            ::SetWindowLongPtrW(led, GWLP_USERDATA, wParam ? 1 : 0);
+            ::InvalidateRect(led, nullptr, FALSE);
+            return 0;
+        case LedGetState:
+            return ::GetWindowLongPtrW(led, GWLP_USERDATA);
+        default:
+            return ::DefWindowProcW(led, message, wParam, lParam);
+    }
+}
+
+void Register(const wchar_t* name, WNDPROC proc) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = name;
+    ::RegisterClassExW(&wc);
+}
+
+}  // namespace
+
+void RegisterControlClasses() {
+    static const bool registered = [] {
+        Register(GroupPanelClass, GroupPanelProc);
+        Register(LedClass, LedProc);
+        return true;
+    }();
+    (void)registered;
+}
+
+void SetTextColour(HWND control, COLORREF colour) {
+    ::SetPropW(control, TextColourProp, reinterpret_cast<HANDLE>(ColourPresent | colour));
+}
+
+HWND CreateChild(const wchar_t* windowClass, const wchar_t* text, DWORD style, int x, int y,
+                 int width, int height, HWND parent, int id, HFONT font, DWORD exStyle) {
+    const HWND child = ::CreateWindowExW(
+        exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
+    if (child && font) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return child;
+}
+
+}  // namespace kordel::win32
