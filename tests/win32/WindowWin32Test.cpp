@@ -210,6 +210,18 @@ struct DialogAction {
 
 DialogSeen seen;
 DialogAction action;
+UINT_PTR watchdog = 0;
+
+// A dialog that the action did not close is closed by its last button after a while,
+// whose result no case expects of the action: the test fails instead of hanging.
+void CALLBACK CloseForgottenDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    watchdog = 0;
+    const HWND box = MsgBox->Handle();
+    int last = 0;
+    while (::GetDlgItem(box, IdMsgButtonBase + last + 1)) ++last;
+    if (last > 0) ::PostMessageW(::GetDlgItem(box, IdMsgButtonBase + last), BM_CLICK, 0, 0);
+}
 
 void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     ::KillTimer(nullptr, timer);
@@ -243,13 +255,17 @@ void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
             ::PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
             break;
     }
+    watchdog = ::SetTimer(nullptr, 0, 3000, CloseForgottenDialog);
 }
 
 int RunDialog(const std::string& text, TMsgDlgType type, const std::string& caption, TMsgBut buttons,
               DialogAction how = {}) {
     action = how;
     ::SetTimer(nullptr, 0, 30, InspectDialog);
-    return MsgBox->Execute(text, type, caption, buttons, false);
+    const int result = MsgBox->Execute(text, type, caption, buttons, false);
+    if (watchdog) ::KillTimer(nullptr, watchdog);
+    watchdog = 0;
+    return result;
 }
 
 TEST_F(WindowTest, DialogGeometry) {
@@ -338,6 +354,7 @@ TEST_F(WindowTest, DialogResults) {
         {"click Nein", {CloseBy::Click, 3}, 7},        {"click Ok", {CloseBy::Click, 4}, 1},
         {"click Ignorieren", {CloseBy::Click, 5}, 5},  {"click Abbruch", {CloseBy::Click, 6}, 3},
         {"Enter on Nein", {CloseBy::Enter, 3}, 7},     {"Space on Ok", {CloseBy::Space, 4}, 1},
+        {"Enter on But1", {CloseBy::Enter, 1}, 2},
         {"close command", {CloseBy::CloseCommand, 1}, 2},
     };
     for (const auto& c : cases) {

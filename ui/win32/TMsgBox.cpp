@@ -128,6 +128,7 @@ void TMsgBox::AddButtons(const TMsgBoxLayout& layout) {
 void TMsgBox::FreeButtons() {
     for (HWND button : But) ::DestroyWindow(button);
     But.clear();
+    focus_ = nullptr;
 }
 
 // Centred over the main window; the size is the outer one, frame and caption included.
@@ -166,7 +167,19 @@ int TMsgBox::ShowModal() {
 }
 
 void TMsgBox::FormShow() {
-    if (const HWND first = ::GetDlgItem(window_.get(), IdMsgButtonBase + 1)) ::SetFocus(first);
+    focus_ = ::GetDlgItem(window_.get(), IdMsgButtonBase + 1);
+    if (focus_) ::SetFocus(focus_);
+}
+
+// A window manager activates the dialog after it was shown, and the default handling
+// would then put the focus on the dialog itself: it goes back to the control that had it.
+void TMsgBox::OnActivate(bool active) {
+    const HWND focus = ::GetFocus();
+    if (!active) {
+        if (focus && ::IsChild(window_.get(), focus)) focus_ = focus;
+        return;
+    }
+    if (focus_ && ::IsChild(window_.get(), focus_)) ::SetFocus(focus_);
 }
 
 // White under the picture, the icon through its mask on top: its see-through inside
@@ -200,6 +213,9 @@ LRESULT TMsgBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         }
+        case WM_ACTIVATE:
+            OnActivate(LOWORD(wParam) != WA_INACTIVE);
+            return 0;
         case WM_CLOSE:
             // Closing without a button gives the close button's code.
             modalResult_ = mrCancel;

@@ -46,6 +46,7 @@ class TMsgBox {
     void PlaceOverOwner(int outerWidth, int outerHeight);
     int ShowModal();
     void FreeButtons();
+    void OnActivate(bool active);
 
     WindowHandle window_;
     FontHandle font_;
@@ -54,6 +55,7 @@ class TMsgBox {
     int iconIndex_ = -1;
     std::vector<int> results_;
     int modalResult_ = mrNone;
+    HWND focus_ = nullptr;  // the control that gets the focus back on activation
 };
 
 }  // namespace kordel::win32
