@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Gdi.h"
@@ -67,6 +68,40 @@ LRESULT ColourChild(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
 }
 
+// The entries of a drop-down list in the list's text colour; the selected one in the
+// system's highlight colours.
+void DrawListEntry(const DRAWITEMSTRUCT& item) {
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    COLORREF colour = RGB(0, 0, 0);
+    TextColourOf(item.hwndItem, colour);
+    ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    ::SetBkMode(item.hDC, TRANSPARENT);
+    ::SetTextColor(item.hDC, selected ? ::GetSysColor(COLOR_HIGHLIGHTTEXT) : colour);
+    if (item.itemID != static_cast<UINT>(-1)) {
+        const auto length = ::SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
+        std::wstring text(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+        ::SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
+        text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
+        RECT r = item.rcItem;
+        r.left += 2;
+        ::DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &r,
+                    DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    }
+    if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
+        ::DrawFocusRect(item.hDC, &item.rcItem);
+    }
+}
+
+// An entry is as high as a line of the panel's font (the list's own) and a margin.
+void MeasureListEntry(HWND panel, MEASUREITEMSTRUCT& item) {
+    const auto font = reinterpret_cast<HFONT>(::GetWindowLongPtrW(panel, GWLP_USERDATA));
+    WindowDC dc(panel);
+    Selected selected(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    item.itemHeight = static_cast<UINT>(metrics.tmHeight + 2);
+}
+
 // Clicks on the panel (its caption bar included) do nothing; commands and notices of
 // its children go on to the window that holds the panel.
 LRESULT CALLBACK GroupPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -94,12 +129,25 @@ LRESULT CALLBACK GroupPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM 
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORLISTBOX:
             return ColourChild(panel, message, wParam, lParam);
+        case WM_DRAWITEM: {
+            const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item.CtlType != ODT_COMBOBOX) break;
+            DrawListEntry(item);
+            return TRUE;
+        }
+        case WM_MEASUREITEM: {
+            auto& item = *reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (item.CtlType != ODT_COMBOBOX) break;
+            MeasureListEntry(panel, item);
+            return TRUE;
+        }
         case WM_COMMAND:
         case WM_NOTIFY:
             return ::SendMessageW(::GetParent(panel), message, wParam, lParam);
         default:
-            return ::DefWindowProcW(panel, message, wParam, lParam);
+            break;
     }
+    return ::DefWindowProcW(panel, message, wParam, lParam);
 }
 
 void PaintLed(HWND led, HDC dc) {

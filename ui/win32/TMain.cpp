@@ -129,7 +129,9 @@ void TMain::BuildControls() {
     Label1 = CreateChild(L"STATIC", L"COM-Port:", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 25, 27,
                          label.cx, label.cy, JvgGroupBox1, IdLabel1, groupFont_.get());
     SetTextColour(Label1, RGB(0, 0, 0));
-    cbPort = CreateChild(L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 88, 23, 81,
+    // Drawn by the panel, so that its entries show in maroon with any visual style.
+    cbPort = CreateChild(L"COMBOBOX", L"",
+                         WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 88, 23, 81,
                          PortListDropHeight, JvgGroupBox1, IdCbPort, groupFont_.get());
     SetTextColour(cbPort, Maroon);
     FitClosedHeight(cbPort, PortBoxHeight);
