@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -455,6 +456,81 @@ TEST_F(WindowTest, PlacementRoundTripsThroughTheSettingsFile) {
     EXPECT_EQ(after.rcNormalPosition.right, n.right);
     EXPECT_EQ(after.rcNormalPosition.bottom, n.bottom);
     EXPECT_TRUE(::IsWindowVisible(main));
+}
+
+// ---------------------------------------------------------------- distribution copy
+
+// Run by its own test entry with the one argument 5273946 on the command line (the
+// test filter comes through the environment, so that the argument stays alone).
+class DistCopyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int count = 0;
+        LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+        const bool requested = count == 2 && std::wstring(argv[1]) == L"5273946";
+        ::LocalFree(argv);
+        if (!requested) GTEST_SKIP() << "needs the command line: window_tests.exe 5273946";
+        std::filesystem::remove_all("dist");
+    }
+
+    // Starts the program's objects and shows the main window, which runs the step.
+    struct Run {
+        bool logShown;
+        std::wstring log;
+        std::string versionedName;
+    };
+    static Run StartProgram() {
+        TApplicationObjects objects;
+        Main->Show();
+        ProcessPendingMessages();
+        const auto& info = Main->Controller->Image.BufBiosInfo;
+        Run run{::IsWindowVisible(Debug->Handle()) != FALSE, TextOf(Debug->Memo),
+                "window_tests" + std::to_string(info.VersHi) + std::to_string(info.VersLo) + ".exe"};
+        return run;
+    }
+
+    static HWND CreateDevEnvironmentWindow() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TAPPBUILDER";
+        ::RegisterClassW(&wc);
+        return ::CreateWindowExW(0, L"TAPPBUILDER", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                 nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    }
+
+    static std::uintmax_t ExeSize() {
+        wchar_t path[MAX_PATH];
+        ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+        return std::filesystem::file_size(path);
+    }
+};
+
+TEST_F(DistCopyTest, CopiesTheExecutableUnderItsVersionedName) {
+    std::filesystem::create_directory("dist");
+    const Run without = StartProgram();
+    EXPECT_FALSE(without.logShown) << "no environment window: nothing happens";
+    EXPECT_TRUE(std::filesystem::is_empty("dist"));
+
+    WindowHandle environment(CreateDevEnvironmentWindow());
+    ASSERT_NE(environment.get(), nullptr);
+    std::filesystem::remove_all("dist");
+    const Run noFolder = StartProgram();
+    EXPECT_TRUE(noFolder.logShown);
+    EXPECT_EQ(noFolder.log, std::wstring(noFolder.versionedName.begin(), noFolder.versionedName.end()));
+    EXPECT_FALSE(std::filesystem::exists("dist")) << "no folder: no copy, no message";
+
+    std::filesystem::create_directory("dist");
+    const std::string target = "dist/" + noFolder.versionedName;
+    std::ofstream("dist/" + noFolder.versionedName) << "older";
+    StartProgram();
+    EXPECT_EQ(std::filesystem::file_size(target), ExeSize()) << "the older file is replaced";
+
+    std::filesystem::remove(target);
+    std::filesystem::create_directory(target);
+    StartProgram();
+    EXPECT_EQ(std::filesystem::file_size(target + "/window_tests.exe"), ExeSize())
+        << "into the directory under the executable's own name";
 }
 
 }  // namespace
