@@ -189,6 +189,19 @@ TEST_F(WindowTest, LedFollowsThePortNotifications) {
     EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 0);
 }
 
+TEST_F(WindowTest, TabWalksStartExitAndThePortList) {
+    ::SetForegroundWindow(Main->Handle());
+    ::SetFocus(Main->ButStart);
+    ProcessPendingMessages();
+    ASSERT_EQ(::GetFocus(), Main->ButStart);
+    for (HWND next : {Main->ButExit, Main->cbPort, Main->ButStart}) {
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_TAB, 0x000F0001);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001));
+        ProcessPendingMessages();
+        EXPECT_EQ(::GetFocus(), next);
+    }
+}
+
 // ---------------------------------------------------------------- message dialog
 
 // What a timer firing inside the dialog's modal loop saw, and how it closed the dialog.
@@ -262,8 +275,9 @@ void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
 int RunDialog(const std::string& text, TMsgDlgType type, const std::string& caption, TMsgBut buttons,
               DialogAction how = {}) {
     action = how;
-    ::SetTimer(nullptr, 0, 30, InspectDialog);
+    const UINT_PTR inspect = ::SetTimer(nullptr, 0, 30, InspectDialog);
     const int result = MsgBox->Execute(text, type, caption, buttons, false);
+    ::KillTimer(nullptr, inspect);
     if (watchdog) ::KillTimer(nullptr, watchdog);
     watchdog = 0;
     return result;
@@ -375,6 +389,17 @@ TEST_F(WindowTest, DialogFrameIsAToolWindowWithoutSystemMenu) {
     const LOGFONTW label = FontOf(MsgBox->InfoLabel);
     EXPECT_STREQ(label.lfFaceName, L"Verdana");
     EXPECT_EQ(label.lfHeight, -11);
+}
+
+// The last test that shows the dialog: the program stays "ending" from here on.
+TEST_F(WindowTest, DialogReturnsAtOnceWhenTheProgramIsEnding) {
+    Main->RequestEnd();
+    seen = {};
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(RunDialog("x", mtError, "Error", {mbYes, mbNo}), 2);
+    EXPECT_LT(::GetTickCount() - start, 1000u);
+    EXPECT_TRUE(seen.caption.empty()) << "the dialog was not shown";
+    ProcessPendingMessages();
 }
 
 // ---------------------------------------------------------------- debug log
