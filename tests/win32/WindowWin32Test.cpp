@@ -18,6 +18,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Controls.h"
@@ -187,6 +188,17 @@ TEST_F(WindowTest, LedFollowsThePortNotifications) {
     EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 1);
     ComIo->OnPortState(false);
     EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 0);
+}
+
+TEST_F(WindowTest, WorkPostedFromAnotherThreadRunsOnTheWindowThread) {
+    DWORD ranOn = 0;
+    std::thread watcher([&] { Main->PostWork([&] { ranOn = ::GetCurrentThreadId(); }); });
+    watcher.join();
+    EXPECT_EQ(ranOn, 0u) << "not before the window's messages are processed";
+    // A message of the same number from elsewhere carries nothing that is run.
+    ::PostMessageW(Main->Handle(), RunPostedWork, 0, 0x1234);
+    ProcessPendingMessages();
+    EXPECT_EQ(ranOn, ::GetCurrentThreadId());
 }
 
 TEST_F(WindowTest, TabWalksStartExitAndThePortList) {

@@ -18,19 +18,14 @@ TComIo* ComIo = nullptr;
 
 namespace {
 
-// Hands the serial port's line events to the window thread's message queue.
-class MessageQueueDispatcher : public TLineEventDispatcher {
+// Hands the serial port's line events to the window's thread.
+class WindowThreadDispatcher : public TLineEventDispatcher {
   public:
-    explicit MessageQueueDispatcher(HWND window) : window_(window) {}
-    void Post(std::function<void()> work) override {
-        auto* posted = new std::function<void()>(std::move(work));
-        if (!::PostMessageW(window_, RunPostedWork, 0, reinterpret_cast<LPARAM>(posted))) {
-            delete posted;  // the window is gone; the port's close releases the watcher
-        }
-    }
+    explicit WindowThreadDispatcher(TMain& window) : window_(window) {}
+    void Post(std::function<void()> work) override { window_.PostWork(std::move(work)); }
 
   private:
-    HWND window_;
+    TMain& window_;
 };
 
 void InitControlLibrary() {
@@ -48,7 +43,7 @@ TApplicationObjects::TApplicationObjects(TPortListSource ports) {
     MsgBox = new TMsgBox();
     MsgBox->SetCentreOver(Main->Handle());
     ComIo = new TComIo();
-    dispatcher_ = std::make_unique<MessageQueueDispatcher>(Main->Handle());
+    dispatcher_ = std::make_unique<WindowThreadDispatcher>(*Main);
     ComIo->PortNameSource = [] { return PortDevicePath(Main->PortText()); };
     ComIo->OnPortState = [](bool open) { Main->SetLed(open); };
     ComIo->cPort->Dispatcher = dispatcher_.get();

@@ -232,14 +232,10 @@ LRESULT TMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_GETFONT:
             return reinterpret_cast<LRESULT>(defaultFont_.get());
-        case RunPostedWork: {
-            std::unique_ptr<std::function<void()>> work(
-                reinterpret_cast<std::function<void()>*>(lParam));
-            if (work && *work) (*work)();
+        case RunPostedWork:
+            RunPostedWorkNow();
             return 0;
-        }
         case WM_DESTROY:
-            DropPostedWork();
             MarkEnding();
             ::PostQuitMessage(0);
             return 0;
@@ -275,12 +271,26 @@ void TMain::OnActivate(bool active) {
     ::SetFocus(lastFocus_ && ::IsWindowEnabled(lastFocus_) ? lastFocus_ : window_);
 }
 
-// Work that the port's watcher posted and that no longer runs: its waiting thread is
-// released when the port closes.
-void TMain::DropPostedWork() {
-    MSG message;
-    while (::PeekMessageW(&message, window_, RunPostedWork, RunPostedWork, PM_REMOVE)) {
-        delete reinterpret_cast<std::function<void()>*>(message.lParam);
+void TMain::PostWork(std::function<void()> work) {
+    {
+        std::lock_guard lock(workMutex_);
+        work_.push_back(std::move(work));
+    }
+    ::PostMessageW(window_, RunPostedWork, 0, 0);
+}
+
+// Work left in the queue when the window is gone is dropped with it; the port's close
+// releases a watcher that waits for it.
+void TMain::RunPostedWorkNow() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard lock(workMutex_);
+            if (work_.empty()) return;
+            work = std::move(work_.front());
+            work_.pop_front();
+        }
+        if (work) work();
     }
 }
 

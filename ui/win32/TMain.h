@@ -10,8 +10,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,8 +25,7 @@ class TComIo;
 
 namespace kordel::win32 {
 
-// Runs a piece of work (a std::function<void()>* in lParam, deleted after) on the
-// window's thread: how the serial port's watcher hands its line events over.
+// Tells the window that work waits in its queue (PostWork).
 inline constexpr UINT RunPostedWork = WM_APP + 1;
 
 class TMain : public TMainView, public TPlacementWindow {
@@ -63,6 +64,11 @@ class TMain : public TMainView, public TPlacementWindow {
     void Show();
     // The port's open (green) and close (red) notifications.
     void SetLed(bool open);
+    // Runs `work` on the window's thread when its message comes up; callable from any
+    // thread (the serial port's watcher hands its line events over this way). The work
+    // waits in a queue of the window's own: the message carries nothing, so a message
+    // of the same number from elsewhere only runs what is queued.
+    void PostWork(std::function<void()> work);
 
     // The progress values as the update set them (the bar shows them clamped).
     std::uint32_t ProgressMaximum() const { return progressMax_; }
@@ -119,7 +125,7 @@ class TMain : public TMainView, public TPlacementWindow {
     void BuildStatusBar();
     void AddHint(HWND control, const wchar_t* text);
     void ShowProgress();
-    void DropPostedWork();
+    void RunPostedWorkNow();
 
     HWND window_ = nullptr;
     FontHandle defaultFont_;
@@ -132,6 +138,8 @@ class TMain : public TMainView, public TPlacementWindow {
     bool startFocusParked_ = false;
     std::uint32_t progressMax_ = 100;
     std::uint32_t progressPos_ = 0;
+    std::mutex workMutex_;
+    std::deque<std::function<void()>> work_;
 };
 
 }  // namespace kordel::win32
