@@ -359,6 +359,16 @@ TEST_F(WindowTest, DialogGeometry) {
     }
 }
 
+// "&" marks the next character as the accelerator and is not shown; "&&" shows one.
+TEST_F(WindowTest, DialogLabelTakesTheSizeOfTheTextAsShown) {
+    const auto labelWidth = [](const std::string& text) {
+        RunDialog(text, mtInformation, "", {mbOK});
+        return seen.label.right - seen.label.left;
+    };
+    EXPECT_EQ(labelWidth("Save &as"), labelWidth("Save as"));
+    EXPECT_GT(labelWidth("x&&y"), labelWidth("xy")) << "shows x&y";
+}
+
 TEST_F(WindowTest, DialogIsCentredOverTheMainWindow) {
     RunDialog("Kordel not found!", mtError, "Error", {mbClose});
     RECT main;

@@ -144,6 +144,13 @@ LRESULT CALLBACK GroupPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM 
         case WM_COMMAND:
         case WM_NOTIFY:
             return ::SendMessageW(::GetParent(panel), message, wParam, lParam);
+        case WM_DESTROY:
+            // The children still exist here: their colour properties go before they do.
+            ::EnumChildWindows(panel, [](HWND child, LPARAM) {
+                ::RemovePropW(child, TextColourProp);
+                return TRUE;
+            }, 0);
+            return 0;
         default:
             break;
     }
