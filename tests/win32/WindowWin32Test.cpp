@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -199,6 +200,37 @@ TEST_F(WindowTest, WorkPostedFromAnotherThreadRunsOnTheWindowThread) {
     ::PostMessageW(Main->Handle(), RunPostedWork, 0, 0x1234);
     ProcessPendingMessages();
     EXPECT_EQ(ranOn, ::GetCurrentThreadId());
+}
+
+std::vector<std::wstring> PortEntries() {
+    std::vector<std::wstring> entries;
+    const auto count = ::SendMessageW(Main->cbPort, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[64] = {};
+        ::SendMessageW(Main->cbPort, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+// Opening the list refreshes it first, keeping the selected port when it is still there.
+TEST_F(WindowTest, OpeningThePortListRefreshesIt) {
+    ::_putenv_s("KORDEL_EXTRA_PORTS", "COM77:COM78");
+    ::SendMessageW(Main->cbPort, CB_SHOWDROPDOWN, TRUE, 0);
+    ::SendMessageW(Main->cbPort, CB_SHOWDROPDOWN, FALSE, 0);
+    auto entries = PortEntries();
+    EXPECT_NE(std::find(entries.begin(), entries.end(), L"COM77"), entries.end());
+    const auto at78 = std::find(entries.begin(), entries.end(), L"COM78");
+    ASSERT_NE(at78, entries.end());
+    ::SendMessageW(Main->cbPort, CB_SETCURSEL, static_cast<WPARAM>(at78 - entries.begin()), 0);
+
+    ::_putenv_s("KORDEL_EXTRA_PORTS", "COM78");
+    ::SendMessageW(Main->cbPort, CB_SHOWDROPDOWN, TRUE, 0);
+    ::SendMessageW(Main->cbPort, CB_SHOWDROPDOWN, FALSE, 0);
+    entries = PortEntries();
+    EXPECT_EQ(std::find(entries.begin(), entries.end(), L"COM77"), entries.end()) << "gone";
+    EXPECT_EQ(TextOf(Main->cbPort), L"COM78") << "the selection is kept";
+    ::_putenv_s("KORDEL_EXTRA_PORTS", "");
 }
 
 TEST_F(WindowTest, TabWalksStartExitAndThePortList) {
