@@ -91,6 +91,13 @@ LRESULT CALLBACK TDebug::WindowProc(HWND window, UINT message, WPARAM wParam, LP
                 ::MoveWindow(self->Memo, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
             }
             return 0;
+        case WM_CTLCOLORSTATIC: {
+            // Read-only, the box would take the face colour; the log stays on white.
+            const auto dc = reinterpret_cast<HDC>(wParam);
+            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+            ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+        }
         case WM_CLOSE:
             // Closing only hides the log; it lives until the program ends.
             ::ShowWindow(window, SW_HIDE);
