@@ -15,7 +15,8 @@ constexpr wchar_t TextColourProp[] = L"KordelTextColour";
 constexpr ULONG_PTR ColourPresent = 0x01000000;
 
 bool TextColourOf(HWND control, COLORREF& colour) {
-    // The opened list of a drop-down list asks for its colour in the name of its box.
+    // A control without a colour of its own takes that of the control it belongs to
+    // (the opened list of a drop-down list that of its box).
     for (HWND w = control; w; w = ::GetParent(w)) {
         const auto value = reinterpret_cast<ULONG_PTR>(::GetPropW(w, TextColourProp));
         if (value & ColourPresent) {
@@ -54,7 +55,8 @@ void PaintGroupPanel(HWND panel, HDC dc) {
                 DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-LRESULT ColourChild(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
+// Labels on the panel's face colour; list boxes on the window colour.
+LRESULT ColourChild(UINT message, WPARAM wParam, LPARAM lParam) {
     const auto dc = reinterpret_cast<HDC>(wParam);
     COLORREF colour = RGB(0, 0, 0);
     TextColourOf(reinterpret_cast<HWND>(lParam), colour);
@@ -64,7 +66,6 @@ LRESULT ColourChild(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
     }
     ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
-    (void)panel;
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
 }
 
@@ -128,7 +129,7 @@ LRESULT CALLBACK GroupPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM 
         }
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORLISTBOX:
-            return ColourChild(panel, message, wParam, lParam);
+            return ColourChild(message, wParam, lParam);
         case WM_DRAWITEM: {
             const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             if (item.CtlType != ODT_COMBOBOX) break;
