@@ -102,7 +102,7 @@ bench: build
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD); the image check
 # and the wine tests use kordel-image and kordel-sim from the native build.
 WIN_BUILD    ?= build-windows
-WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev xvfb xauth openbox
 WIN_CMAKE_ARGS ?=
 
 deps-windows:
