@@ -4,7 +4,7 @@
 # controls read by window-probe.exe (wine's controls are no X windows), its LED read
 # from the screen's pixels.
 #   window-tests.sh CASE kordel-update.exe window-probe.exe appbuilder-window.exe image.bin
-# CASE is one of: update error keyboard settings distcopy.
+# CASE is one of: update error keyboard closing settings distcopy.
 # Exits 77 (skipped) when the X server, openbox or a driving tool is missing.
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
@@ -206,6 +206,42 @@ case_keyboard() {
         expect_flash_is_image "$key on the focused START"
     done
     exit_by_mouse
+}
+
+# EXIT during the update: the placement and the port are saved at once, the window
+# stays while the update runs to its end, then the program ends by itself. A failure
+# after EXIT raises no dialog that waits for the user. Each row: the case, the module's
+# extra fault, and whether the module ends up with the whole image.
+progress_started() { probe TMain; [ "$(field value "$(control "$IdPBar")" | cut -d/ -f1)" -gt 0 ]; }
+port_saved() { tr -d '\r' <"$run/Kordel_Update.ini" 2>/dev/null | grep -qx "ComPort=COM5"; }
+
+case_closing() {
+    local name fault whole
+    while IFS='|' read -r name fault whole; do
+        stop_sims
+        rm -f "$work/flash.bin" "$run/Kordel_Update.ini"
+        # shellcheck disable=SC2086 # no fault is no argument
+        start_module --fault F9=delay:60 $fault
+        start_gui
+        click_control "$IdButStart"
+        wait_for 100 progress_started || fail_now "$name: the update did not start"
+        probe TMain
+        click_control "$IdButExit"
+        wait_for 50 port_saved || fail_now "$name: EXIT did not save the port at once"
+        probe TMain
+        if exited "$gui_pid"; then
+            fail "$name: the program ended before the update did"
+        else
+            expect_eq "$name: after EXIT the window stays" 1 "$(field visible "$(record 'window class=TMain')")"
+            expect_eq "$name: after EXIT the update goes on" "Writing update..." "$(text_of "$IdSBar")"
+        fi
+        if wait_for 300 exited "$gui_pid"; then pass "$name: the program ended after the update"
+        else fail_now "$name: the program did not end after the update"; fi
+        [ "$whole" = no ] || expect_flash_is_image "$name"
+    done <<'EOF'
+EXIT during the update||yes
+EXIT, then a refused block|--fault F9@30=status:0xC3|no
+EOF
 }
 
 # The settings file after EXIT, byte for byte, with the placement wine reported; then
