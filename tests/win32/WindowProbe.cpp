@@ -10,12 +10,15 @@
 // line, with backslash, CR and LF written as \\, \r and \n):
 //   screen virtual=X,Y,W,H dpi=N border=CX,CY
 //   window class=C visible=0|1 enabled=0|1 style=HEX exstyle=HEX rect=L,T,R,B
-//          client=W,H origin=X,Y placement=SHOW,FLAGS,MINX,MINY,MAXX,MAXY,L,T,R,B focus=ID title=TEXT
+//          client=W,H origin=X,Y placement=SHOW,FLAGS,MINX,MINY,MAXX,MAXY,L,T,R,B
+//          focus=ID title=TEXT
 //   child id=N parent=ID class=C visible=0|1 enabled=0|1 focus=0|1 rect=L,T,R,B
 //          pos=X,Y,W,H [value=POS/MAX] text=TEXT
-// rect is on the screen, and so is origin, the client area's top-left corner; pos is in the parent's client area. value is a progress bar's
-// position and upper limit. A control that does not answer within two seconds (its
-// program is busy) shows the text <no answer>. Exit status 1 when no window was found.
+// rect is on the screen, and so is origin, the client area's top-left corner; pos is in
+// the parent's client area; placement is GetWindowPlacement's record; value is a
+// progress bar's position and upper limit. A control that does not answer within two
+// seconds (its program is busy) shows the text <no answer>. Exit status 1 when no
+// window was found.
 #include <windows.h>
 
 #include <commctrl.h>
