@@ -78,6 +78,7 @@ stop_gui
 start_gui COM6
 press_start
 wait_for 300 dialog_visible || { echo "screenshots: no error dialog" >&2; exit 1; }
+# Shown is not yet painted: wine draws the dialog's caption and label right after.
 sleep 0.5
 shot error-dialog-windows.png
 stop_gui
