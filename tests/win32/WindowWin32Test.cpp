@@ -612,6 +612,64 @@ TEST_F(DistCopyTest, CopiesTheExecutableUnderItsVersionedName) {
         << "into the directory under the executable's own name";
 }
 
+// Lets the X server's answers to earlier moves and state changes arrive: wine takes a
+// late answer to a move for a change of the window by the user, which would undo a
+// later maximise.
+void SettleWindows() {
+    for (int i = 0; i < 10; ++i) {
+        ProcessPendingMessages();
+        ::Sleep(20);
+    }
+    ProcessPendingMessages();
+}
+
+TEST_F(WindowTest, SavedStateAndPositionAreAppliedOrLeft) {
+    struct Case {
+        const char* what;
+        const char* main;  // the [Main] section's entries
+        bool iconic;
+        bool zoomed;
+        bool moved;  // to 40,30
+    };
+    const Case cases[] = {
+        {"normal at a saved place", "ShowCmd=1\r\nNormPos=40,30,401,240\r\n", false, false, true},
+        {"off every monitor", "ShowCmd=1\r\nNormPos=9000,9000,9361,9210\r\n", false, false, false},
+        {"another density", "ShowCmd=1\r\nPixelsPerInch=120\r\nNormPos=40,30,401,240\r\n", false,
+         false, false},
+        {"minimised", "ShowCmd=2\r\nNormPos=40,30,401,240\r\n", true, false, true},
+        {"no state, no place: maximised", "ShowCmd=0\r\n", false, true, false},
+    };
+    const HWND main = Main->Handle();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::SetWindowPos(main, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SettleWindows();
+        std::ofstream("State.ini", std::ios::binary) << "[Main]\r\n" << c.main;
+        TIniFile ini;
+        ini.SetFileName("State.ini");
+        TFormStorage keeper(ini, *Main, "Main");
+        keeper.RestoreFormPlacement();
+        Main->Show();
+        SettleWindows();
+        EXPECT_EQ(::IsIconic(main) != FALSE, c.iconic);
+        EXPECT_EQ(::IsZoomed(main) != FALSE, c.zoomed);
+        WINDOWPLACEMENT wp{};
+        wp.length = sizeof wp;
+        ::GetWindowPlacement(main, &wp);
+        const RECT work = [] {
+            RECT r{};
+            ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+            return r;
+        }();
+        const POINT expected = c.moved ? POINT{40, 30} : POINT{200 - work.left, 150 - work.top};
+        EXPECT_EQ(wp.rcNormalPosition.left, expected.x);
+        EXPECT_EQ(wp.rcNormalPosition.top, expected.y);
+        Main->SetWindowState(TWindowState::Normal);
+        ::ShowWindow(main, SW_RESTORE);
+        SettleWindows();
+    }
+}
+
 }  // namespace
 }  // namespace kordel::win32
 

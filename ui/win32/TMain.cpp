@@ -176,7 +176,8 @@ void TMain::Show() {
         shown_ = true;
         Controller->FirstShow();
     }
-    ::ShowWindow(window_, showCmd_);
+    ::ShowWindow(window_, minimizePending_ ? SW_SHOWMINIMIZED : showCmd_);
+    minimizePending_ = false;
     ::UpdateWindow(window_);
 }
 
@@ -480,8 +481,16 @@ void TMain::SetWindowState(TWindowState state) {
     }
 }
 
+// Before the first show the window is shown minimised straight away: a minimise
+// command posted to a window that has just been shown can reach a window manager
+// before it manages the window, which then stays on screen while Windows' side counts
+// it minimised (measured with wine and openbox).
 void TMain::PostMinimize() {
-    ::PostMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    if (::IsWindowVisible(window_)) {
+        ::PostMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else {
+        minimizePending_ = true;
+    }
 }
 
 TPoint TMain::ThinBorder() {
