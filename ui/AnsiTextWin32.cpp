@@ -23,7 +23,8 @@ std::string Utf8ToAnsi(const std::string& utf8) {
     const std::wstring wide = Utf8ToUtf16(utf8);
     const int units = static_cast<int>(wide.size());
     const DWORD flags = WC_NO_BEST_FIT_CHARS;
-    const int size = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), units, nullptr, 0, "?", nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, flags, wide.data(), units, nullptr, 0, "?", nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(CP_ACP, flags, wide.data(), units, bytes.data(), size, "?", nullptr);
     return bytes;

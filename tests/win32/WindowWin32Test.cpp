@@ -7,9 +7,9 @@
 #include "IniFile.h"
 #include "TMain.h"
 
-#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -107,11 +107,16 @@ TEST_F(WindowTest, ControlsSitWhereTheDesignPutsThem) {
         Rect rect;
     };
     const Case cases[] = {
-        {IdJvgGroupBox2, 0, {8, 4, 339, 69}},       {IdLabBiosVersion, IdJvgGroupBox2, {9, 21, 232, 16}},
-        {IdLabBiosInfo, IdJvgGroupBox2, {9, 43, 233, 22}}, {IdJvgGroupBox1, 0, {8, 79, 339, 50}},
-        {IdCbPort, IdJvgGroupBox1, {88, 23, 81, 21}}, {IdLed1, IdJvgGroupBox1, {175, 25, 17, 17}},
-        {IdButStart, 0, {8, 135, 185, 25}},          {IdButExit, 0, {272, 135, 75, 25}},
-        {IdSBar, 0, {0, 166, 355, 19}},               {IdPBar, IdSBar, {252, 2, 102, 17}},
+        {IdJvgGroupBox2, 0, {8, 4, 339, 69}},
+        {IdLabBiosVersion, IdJvgGroupBox2, {9, 21, 232, 16}},
+        {IdLabBiosInfo, IdJvgGroupBox2, {9, 43, 233, 22}},
+        {IdJvgGroupBox1, 0, {8, 79, 339, 50}},
+        {IdCbPort, IdJvgGroupBox1, {88, 23, 81, 21}},
+        {IdLed1, IdJvgGroupBox1, {175, 25, 17, 17}},
+        {IdButStart, 0, {8, 135, 185, 25}},
+        {IdButExit, 0, {272, 135, 75, 25}},
+        {IdSBar, 0, {0, 166, 355, 19}},
+        {IdPBar, IdSBar, {252, 2, 102, 17}},
     };
     const HWND main = Main->Handle();
     for (const auto& c : cases) {
@@ -133,10 +138,14 @@ TEST_F(WindowTest, ControlsCarryTheirFontsAndKinds) {
         bool bold;
     };
     const Case cases[] = {
-        {Main->Handle(), L"MS Sans Serif", -11, false}, {Main->JvgGroupBox2, L"Tahoma", -11, true},
-        {Main->LabBiosVersion, L"Tahoma", -12, true},   {Main->LabBiosInfo, L"Tahoma", -12, true},
-        {Main->Label1, L"Tahoma", -11, true},           {Main->cbPort, L"Tahoma", -11, true},
-        {Main->ButStart, L"Verdana", -11, true},        {Main->ButExit, L"Verdana", -11, true},
+        {Main->Handle(), L"MS Sans Serif", -11, false},
+        {Main->JvgGroupBox2, L"Tahoma", -11, true},
+        {Main->LabBiosVersion, L"Tahoma", -12, true},
+        {Main->LabBiosInfo, L"Tahoma", -12, true},
+        {Main->Label1, L"Tahoma", -11, true},
+        {Main->cbPort, L"Tahoma", -11, true},
+        {Main->ButStart, L"Verdana", -11, true},
+        {Main->ButExit, L"Verdana", -11, true},
         {Main->sBar, L"Tahoma", -11, true},
     };
     for (const auto& c : cases) {
@@ -207,7 +216,8 @@ std::vector<std::wstring> PortEntries() {
     const auto count = ::SendMessageW(Main->cbPort, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         wchar_t text[64] = {};
-        ::SendMessageW(Main->cbPort, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        ::SendMessageW(Main->cbPort, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                       reinterpret_cast<LPARAM>(text));
         entries.push_back(text);
     }
     return entries;
@@ -316,8 +326,8 @@ void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     watchdog = ::SetTimer(nullptr, 0, 3000, CloseForgottenDialog);
 }
 
-int RunDialog(const std::string& text, TMsgDlgType type, const std::string& caption, TMsgBut buttons,
-              DialogAction how = {}) {
+int RunDialog(const std::string& text, TMsgDlgType type, const std::string& caption,
+              TMsgBut buttons, DialogAction how = {}) {
     action = how;
     const UINT_PTR inspect = ::SetTimer(nullptr, 0, 30, InspectDialog);
     const int result = MsgBox->Execute(text, type, caption, buttons, false);
@@ -344,19 +354,79 @@ TEST_F(WindowTest, DialogGeometry) {
     const std::string lines = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix";
     const std::string longLine(90, 'W');
     const Case cases[] = {
-        {"short text", "Kordel not found!", mtError, "Error", {mbClose}, 280, 120, 68, true, L"Error",
-         {L"Schlie\u00DFen"}, 103},
+        {"short text",
+         "Kordel not found!",
+         mtError,
+         "Error",
+         {mbClose},
+         280,
+         120,
+         68,
+         true,
+         L"Error",
+         {L"Schlie\u00DFen"},
+         103},
         {"custom", "Hello", mtCustom, "", {mbOK}, 280, 120, 20, false, L"Message", {L"Ok"}, 103},
-        {"caption wins", "Hello", mtWarning, "Mine", {mbOK}, 280, 120, 68, true, L"Mine", {L"Ok"}, 103},
-        {"lines grow height", lines, mtInformation, "", {mbOK}, 280, 0, 68, true, L"Information",
-         {L"Ok"}, 103},
-        {"long line grows width", longLine, mtConfirmation, "", {mbYes, mbNo}, 0, 120, 68, true,
-         L"Confirmation", {L"Ja", L"Nein"}, 0},
-        {"four buttons cut off", "x", mtWarning, "", {mbAbort, mbOK, mbNo, mbYes}, 280, 120, 68, true,
-         L"Warning", {L"Ja", L"Nein", L"Ok", L"Abbruch"}, -25},
-        {"all six in fixed order", "x", mtWarning, "",
-         {mbAbort, mbIgnore, mbOK, mbNo, mbYes, mbClose}, 280, 120, 68, true, L"Warning",
-         {L"Schlie\u00DFen", L"Ja", L"Nein", L"Ok", L"Ignorieren", L"Abbruch"}, -110},
+        {"caption wins",
+         "Hello",
+         mtWarning,
+         "Mine",
+         {mbOK},
+         280,
+         120,
+         68,
+         true,
+         L"Mine",
+         {L"Ok"},
+         103},
+        {"lines grow height",
+         lines,
+         mtInformation,
+         "",
+         {mbOK},
+         280,
+         0,
+         68,
+         true,
+         L"Information",
+         {L"Ok"},
+         103},
+        {"long line grows width",
+         longLine,
+         mtConfirmation,
+         "",
+         {mbYes, mbNo},
+         0,
+         120,
+         68,
+         true,
+         L"Confirmation",
+         {L"Ja", L"Nein"},
+         0},
+        {"four buttons cut off",
+         "x",
+         mtWarning,
+         "",
+         {mbAbort, mbOK, mbNo, mbYes},
+         280,
+         120,
+         68,
+         true,
+         L"Warning",
+         {L"Ja", L"Nein", L"Ok", L"Abbruch"},
+         -25},
+        {"all six in fixed order",
+         "x",
+         mtWarning,
+         "",
+         {mbAbort, mbIgnore, mbOK, mbNo, mbYes, mbClose},
+         280,
+         120,
+         68,
+         true,
+         L"Warning",
+         {L"Schlie\u00DFen", L"Ja", L"Nein", L"Ok", L"Ignorieren", L"Abbruch"},
+         -110},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -419,10 +489,14 @@ TEST_F(WindowTest, DialogResults) {
         int result;
     };
     const Case cases[] = {
-        {"click Schliessen", {CloseBy::Click, 1}, 2}, {"click Ja", {CloseBy::Click, 2}, 6},
-        {"click Nein", {CloseBy::Click, 3}, 7},        {"click Ok", {CloseBy::Click, 4}, 1},
-        {"click Ignorieren", {CloseBy::Click, 5}, 5},  {"click Abbruch", {CloseBy::Click, 6}, 3},
-        {"Enter on Nein", {CloseBy::Enter, 3}, 7},     {"Space on Ok", {CloseBy::Space, 4}, 1},
+        {"click Schliessen", {CloseBy::Click, 1}, 2},
+        {"click Ja", {CloseBy::Click, 2}, 6},
+        {"click Nein", {CloseBy::Click, 3}, 7},
+        {"click Ok", {CloseBy::Click, 4}, 1},
+        {"click Ignorieren", {CloseBy::Click, 5}, 5},
+        {"click Abbruch", {CloseBy::Click, 6}, 3},
+        {"Enter on Nein", {CloseBy::Enter, 3}, 7},
+        {"Space on Ok", {CloseBy::Space, 4}, 1},
         {"Enter on But1", {CloseBy::Enter, 1}, 2},
         {"close command", {CloseBy::CloseCommand, 1}, 2},
     };
@@ -563,8 +637,9 @@ class DistCopyTest : public ::testing::Test {
         Main->Show();
         ProcessPendingMessages();
         const auto& info = Main->Controller->Image.BufBiosInfo;
-        Run run{::IsWindowVisible(Debug->Handle()) != FALSE, TextOf(Debug->Memo),
-                "window_tests" + std::to_string(info.VersHi) + std::to_string(info.VersLo) + ".exe"};
+        Run run{
+            ::IsWindowVisible(Debug->Handle()) != FALSE, TextOf(Debug->Memo),
+            "window_tests" + std::to_string(info.VersHi) + std::to_string(info.VersLo) + ".exe"};
         return run;
     }
 
@@ -596,7 +671,8 @@ TEST_F(DistCopyTest, CopiesTheExecutableUnderItsVersionedName) {
     std::filesystem::remove_all("dist");
     const Run noFolder = StartProgram();
     EXPECT_TRUE(noFolder.logShown);
-    EXPECT_EQ(noFolder.log, std::wstring(noFolder.versionedName.begin(), noFolder.versionedName.end()));
+    EXPECT_EQ(noFolder.log,
+              std::wstring(noFolder.versionedName.begin(), noFolder.versionedName.end()));
     EXPECT_FALSE(std::filesystem::exists("dist")) << "no folder: no copy, no message";
 
     std::filesystem::create_directory("dist");

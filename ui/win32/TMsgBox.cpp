@@ -61,11 +61,12 @@ TMsgBox::TMsgBox() {
     RegisterDialogClass(&TMsgBox::WindowProc);
     font_ = PixelFont(L"MS Sans Serif", 11);
     labelFont_ = PixelFont(L"Verdana", 11);
-    static const wchar_t* const iconNames[] = {L"WARNING", L"ERROR", L"INFORMATION", L"CONFIRMATION"};
+    static const wchar_t* const iconNames[] = {L"WARNING", L"ERROR", L"INFORMATION",
+                                               L"CONFIRMATION"};
     for (std::size_t i = 0; i < IconImg.size(); ++i) {
-        IconImg[i].reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), iconNames[i],
-                                                         IMAGE_ICON, MsgImageSize, MsgImageSize,
-                                                         LR_DEFAULTCOLOR)));
+        IconImg[i].reset(
+            static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), iconNames[i], IMAGE_ICON,
+                                            MsgImageSize, MsgImageSize, LR_DEFAULTCOLOR)));
     }
     RECT outer{0, 0, DesignClientWidth, DesignClientHeight};
     ::AdjustWindowRectEx(&outer, DialogStyle, FALSE, DialogExStyle);
@@ -195,7 +196,8 @@ void TMsgBox::DrawPicture(const DRAWITEMSTRUCT& item) {
 LRESULT CALLBACK TMsgBox::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<TMsgBox*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self || !self->window_) return ::DefWindowProcW(window, message, wParam, lParam);
