@@ -183,9 +183,10 @@ void TMsgBox::OnActivate(bool active) {
     if (focus_ && ::IsChild(window_.get(), focus_)) ::SetFocus(focus_);
 }
 
-// White under the picture, the icon through its mask on top: its see-through inside
-// keeps the white. The surround carries no colour (the icons' alpha is 0 there), so
-// the dialog's face colour shows around the picture.
+// The icons carry the white of their inside as opaque pixels and nothing (alpha 0)
+// around it: drawn over the face colour, the inside stays white and the surround shows
+// the dialog's face. (A white fill first and the bottom-left pixel's colour made
+// see-through afterwards would take the white inside away with the surround.)
 void TMsgBox::DrawPicture(const DRAWITEMSTRUCT& item) {
     ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
     if (iconIndex_ < 0 || iconIndex_ >= static_cast<int>(IconImg.size())) return;
