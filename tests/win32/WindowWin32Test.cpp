@@ -267,7 +267,33 @@ struct DialogSeen {
     std::vector<std::wstring> buttonTexts;
     std::vector<RECT> buttonRects;
     bool but1Focused = false;
+    std::vector<COLORREF> picture;  // the pixels at PictureSamples
 };
+
+// The surround (corners), the inside of the bubble or disc, and the centre.
+constexpr POINT PictureSamples[] = {{0, 0}, {0, 31}, {24, 8}, {16, 16}};
+
+// Draws the dialog's picture as its window would, into a bitmap of our own.
+std::vector<COLORREF> DrawnPicture(HWND box, HWND img) {
+    const HDC screen = ::GetDC(nullptr);
+    const HDC dc = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 32, 32);
+    const HGDIOBJ old = ::SelectObject(dc, bitmap);
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_STATIC;
+    item.CtlID = IdMsgImg;
+    item.hwndItem = img;
+    item.hDC = dc;
+    item.rcItem = {0, 0, 32, 32};
+    ::SendMessageW(box, WM_DRAWITEM, IdMsgImg, reinterpret_cast<LPARAM>(&item));
+    std::vector<COLORREF> pixels;
+    for (const POINT p : PictureSamples) pixels.push_back(::GetPixel(dc, p.x, p.y));
+    ::SelectObject(dc, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+}
 
 enum class CloseBy { Click, Enter, Space, CloseCommand };
 
@@ -304,6 +330,7 @@ void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
         seen.buttonRects.push_back(RectIn(b, box));
     }
     seen.but1Focused = ::GetFocus() == ::GetDlgItem(box, IdMsgButtonBase + 1);
+    seen.picture = DrawnPicture(box, MsgBox->Img);
     const HWND target = ::GetDlgItem(box, IdMsgButtonBase + action.button);
     switch (action.how) {
         case CloseBy::Click:
@@ -458,6 +485,38 @@ TEST_F(WindowTest, DialogGeometry) {
             EXPECT_EQ(r.bottom - r.top, 25);
         }
         EXPECT_TRUE(seen.but1Focused);
+    }
+}
+
+// The four icons over the dialog's face: the surround shows the face colour, the inside
+// of the bubble (or the error's disc) keeps its own colour.
+TEST_F(WindowTest, DialogPictureShowsTheFaceAroundTheIcon) {
+    const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+    const COLORREF white = RGB(255, 255, 255);
+    const auto blue = [](COLORREF c) { return GetBValue(c) > 150 && GetRValue(c) < 60; };
+    struct Case {
+        TMsgDlgType type;
+        COLORREF inside;  // at 24,8
+        bool blueCentre;  // the sign in the bubble; the error's cross is white
+    };
+    const Case cases[] = {
+        {mtWarning, white, true},
+        {mtError, RGB(210, 20, 20), false},
+        {mtInformation, white, true},
+        {mtConfirmation, white, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.type));
+        RunDialog("x", c.type, "", {mbOK});
+        ASSERT_EQ(seen.picture.size(), 4u);
+        EXPECT_EQ(seen.picture[0], face);
+        EXPECT_EQ(seen.picture[1], face);
+        EXPECT_EQ(seen.picture[2], c.inside);
+        if (c.blueCentre) {
+            EXPECT_TRUE(blue(seen.picture[3])) << std::hex << seen.picture[3];
+        } else {
+            EXPECT_EQ(seen.picture[3], white);
+        }
     }
 }
 
