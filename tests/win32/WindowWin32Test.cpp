@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -803,6 +805,69 @@ TEST_F(WindowTest, SavedStateAndPositionAreAppliedOrLeft) {
         ::ShowWindow(main, SW_RESTORE);
         SettleWindows();
     }
+}
+
+// ---------------------------------------------------------------- closing during an update
+
+// Run by close-during-update.sh against kordel-sim: KORDEL_TEST_PORT names the
+// module's COM port, KORDEL_TEST_OUTCOME says how its update ends ("ok", or "error"
+// for a module that stops answering part way). The window is closed at the first
+// block after 150 ms: the settings are saved at once, the update runs on to its end,
+// an error dialog after that point returns by itself, and then the window closes.
+struct CloseSeen {
+    bool updating = false;
+    bool windowStayed = false;
+    std::string settings;
+};
+CloseSeen closeSeen;
+bool dialogShownAfterClose = false;
+
+void CALLBACK CloseMainWindow(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    closeSeen.updating = Main->Controller->Updating();
+    ::SendMessageW(Main->Handle(), WM_CLOSE, 0, 0);
+    closeSeen.windowStayed = ::IsWindow(Main->Handle()) != FALSE;
+    closeSeen.settings = ReadFile("Kordel_Update.ini");
+}
+
+// A dialog that stays up after the close is a failure; it is closed so that the test
+// ends.
+void CALLBACK CloseLingeringDialog(HWND, UINT, UINT_PTR, DWORD) {
+    if (!::IsWindowVisible(MsgBox->Handle())) return;
+    dialogShownAfterClose = true;
+    ::PostMessageW(MsgBox->Handle(), WM_CLOSE, 0, 0);
+}
+
+TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
+    const char* port = std::getenv("KORDEL_TEST_PORT");
+    const char* outcome = std::getenv("KORDEL_TEST_OUTCOME");
+    if (!port || !outcome) GTEST_SKIP() << "run by close-during-update.sh";
+    std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
+    TApplicationObjects objects;
+    Main->Show();
+    ProcessPendingMessages();
+    ASSERT_EQ(TextOf(Main->cbPort), std::wstring(port, port + std::strlen(port)));
+
+    const UINT_PTR closer = ::SetTimer(nullptr, 0, 150, CloseMainWindow);
+    const UINT_PTR watchdog = ::SetTimer(nullptr, 0, 3000, CloseLingeringDialog);
+    ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);  // the whole update, to its end
+    ::KillTimer(nullptr, closer);
+    ::KillTimer(nullptr, watchdog);
+
+    EXPECT_TRUE(closeSeen.updating) << "closed in the middle of the update";
+    EXPECT_TRUE(closeSeen.windowStayed);
+    EXPECT_NE(closeSeen.settings.find("\r\nComPort=" + std::string(port) + "\r\n"), std::string::npos)
+        << closeSeen.settings;
+    EXPECT_NE(closeSeen.settings.find("\r\nNormPos="), std::string::npos) << closeSeen.settings;
+    EXPECT_FALSE(dialogShownAfterClose) << "the error dialog returns by itself";
+    wchar_t status[128] = {};
+    ::SendMessageW(Main->sBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, std::string(outcome) == "ok" ? L"Update OK" : L"Select COM-Port and press START");
+    EXPECT_TRUE(::IsWindow(Main->Handle())) << "the window stays until the handler has returned";
+    ProcessPendingMessages();
+    EXPECT_FALSE(::IsWindow(Main->Handle())) << "then it closes";
+    MSG quit;
+    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "and the program ends";
 }
 
 }  // namespace
