@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "AnsiText.h"
 #include "IniFileDisk.h"
 #include "PortList.h"
 #include "TextCodec.h"
@@ -120,10 +121,7 @@ std::string DecodeIniText(const std::string& bytes, TIniEncoding& encoding) {
         return out;
     }
     encoding = TIniEncoding::Ansi;
-    for (unsigned char b : bytes) {
-        AppendUtf8(out, Cp1252ToCodePoint(b));
-    }
-    return out;
+    return AnsiToUtf8(bytes);
 }
 
 std::string EncodeIniText(const std::string& utf8, TIniEncoding encoding) {
@@ -152,11 +150,7 @@ std::string EncodeIniText(const std::string& utf8, TIniEncoding encoding) {
             return out;
         }
         case TIniEncoding::Ansi:
-            for (char32_t c : Utf8ToCodePoints(utf8)) {
-                const int byte = CodePointToCp1252(c);
-                out += byte < 0 ? '?' : static_cast<char>(byte);
-            }
-            return out;
+            return Utf8ToAnsi(utf8);
     }
     return out;
 }

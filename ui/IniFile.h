@@ -2,8 +2,8 @@
 // addressed by "Section\Key" paths. It reads the file again when it changed on disk
 // and writes the whole file back after every change (or at the end of the outermost
 // BeginUpdate/EndUpdate group). Lines end in CR LF; a byte-order mark selects UTF-8 or
-// UTF-16 and is kept on rewrite; a file without one is read and written as
-// Windows-1252. Texts in memory are UTF-8.
+// UTF-16 and is kept on rewrite; a file without one is read and written in the
+// platform's ANSI code page (AnsiText.h). Texts in memory are UTF-8.
 #pragma once
 
 #include <filesystem>

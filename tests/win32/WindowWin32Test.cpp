@@ -7,13 +7,15 @@
 #include "IniFile.h"
 #include "TMain.h"
 
-#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -107,11 +109,16 @@ TEST_F(WindowTest, ControlsSitWhereTheDesignPutsThem) {
         Rect rect;
     };
     const Case cases[] = {
-        {IdJvgGroupBox2, 0, {8, 4, 339, 69}},       {IdLabBiosVersion, IdJvgGroupBox2, {9, 21, 232, 16}},
-        {IdLabBiosInfo, IdJvgGroupBox2, {9, 43, 233, 22}}, {IdJvgGroupBox1, 0, {8, 79, 339, 50}},
-        {IdCbPort, IdJvgGroupBox1, {88, 23, 81, 21}}, {IdLed1, IdJvgGroupBox1, {175, 25, 17, 17}},
-        {IdButStart, 0, {8, 135, 185, 25}},          {IdButExit, 0, {272, 135, 75, 25}},
-        {IdSBar, 0, {0, 166, 355, 19}},               {IdPBar, IdSBar, {252, 2, 102, 17}},
+        {IdJvgGroupBox2, 0, {8, 4, 339, 69}},
+        {IdLabBiosVersion, IdJvgGroupBox2, {9, 21, 232, 16}},
+        {IdLabBiosInfo, IdJvgGroupBox2, {9, 43, 233, 22}},
+        {IdJvgGroupBox1, 0, {8, 79, 339, 50}},
+        {IdCbPort, IdJvgGroupBox1, {88, 23, 81, 21}},
+        {IdLed1, IdJvgGroupBox1, {175, 25, 17, 17}},
+        {IdButStart, 0, {8, 135, 185, 25}},
+        {IdButExit, 0, {272, 135, 75, 25}},
+        {IdSBar, 0, {0, 166, 355, 19}},
+        {IdPBar, IdSBar, {252, 2, 102, 17}},
     };
     const HWND main = Main->Handle();
     for (const auto& c : cases) {
@@ -133,10 +140,14 @@ TEST_F(WindowTest, ControlsCarryTheirFontsAndKinds) {
         bool bold;
     };
     const Case cases[] = {
-        {Main->Handle(), L"MS Sans Serif", -11, false}, {Main->JvgGroupBox2, L"Tahoma", -11, true},
-        {Main->LabBiosVersion, L"Tahoma", -12, true},   {Main->LabBiosInfo, L"Tahoma", -12, true},
-        {Main->Label1, L"Tahoma", -11, true},           {Main->cbPort, L"Tahoma", -11, true},
-        {Main->ButStart, L"Verdana", -11, true},        {Main->ButExit, L"Verdana", -11, true},
+        {Main->Handle(), L"MS Sans Serif", -11, false},
+        {Main->JvgGroupBox2, L"Tahoma", -11, true},
+        {Main->LabBiosVersion, L"Tahoma", -12, true},
+        {Main->LabBiosInfo, L"Tahoma", -12, true},
+        {Main->Label1, L"Tahoma", -11, true},
+        {Main->cbPort, L"Tahoma", -11, true},
+        {Main->ButStart, L"Verdana", -11, true},
+        {Main->ButExit, L"Verdana", -11, true},
         {Main->sBar, L"Tahoma", -11, true},
     };
     for (const auto& c : cases) {
@@ -207,7 +218,8 @@ std::vector<std::wstring> PortEntries() {
     const auto count = ::SendMessageW(Main->cbPort, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         wchar_t text[64] = {};
-        ::SendMessageW(Main->cbPort, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        ::SendMessageW(Main->cbPort, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                       reinterpret_cast<LPARAM>(text));
         entries.push_back(text);
     }
     return entries;
@@ -257,7 +269,33 @@ struct DialogSeen {
     std::vector<std::wstring> buttonTexts;
     std::vector<RECT> buttonRects;
     bool but1Focused = false;
+    std::vector<COLORREF> picture;  // the pixels at PictureSamples
 };
+
+// The surround (corners), the inside of the bubble or disc, and the centre.
+constexpr POINT PictureSamples[] = {{0, 0}, {0, 31}, {24, 8}, {16, 16}};
+
+// Draws the dialog's picture as its window would, into a bitmap of our own.
+std::vector<COLORREF> DrawnPicture(HWND box, HWND img) {
+    const HDC screen = ::GetDC(nullptr);
+    const HDC dc = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 32, 32);
+    const HGDIOBJ old = ::SelectObject(dc, bitmap);
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_STATIC;
+    item.CtlID = IdMsgImg;
+    item.hwndItem = img;
+    item.hDC = dc;
+    item.rcItem = {0, 0, 32, 32};
+    ::SendMessageW(box, WM_DRAWITEM, IdMsgImg, reinterpret_cast<LPARAM>(&item));
+    std::vector<COLORREF> pixels;
+    for (const POINT p : PictureSamples) pixels.push_back(::GetPixel(dc, p.x, p.y));
+    ::SelectObject(dc, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(dc);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+}
 
 enum class CloseBy { Click, Enter, Space, CloseCommand };
 
@@ -294,6 +332,7 @@ void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
         seen.buttonRects.push_back(RectIn(b, box));
     }
     seen.but1Focused = ::GetFocus() == ::GetDlgItem(box, IdMsgButtonBase + 1);
+    seen.picture = DrawnPicture(box, MsgBox->Img);
     const HWND target = ::GetDlgItem(box, IdMsgButtonBase + action.button);
     switch (action.how) {
         case CloseBy::Click:
@@ -316,8 +355,8 @@ void CALLBACK InspectDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     watchdog = ::SetTimer(nullptr, 0, 3000, CloseForgottenDialog);
 }
 
-int RunDialog(const std::string& text, TMsgDlgType type, const std::string& caption, TMsgBut buttons,
-              DialogAction how = {}) {
+int RunDialog(const std::string& text, TMsgDlgType type, const std::string& caption,
+              TMsgBut buttons, DialogAction how = {}) {
     action = how;
     const UINT_PTR inspect = ::SetTimer(nullptr, 0, 30, InspectDialog);
     const int result = MsgBox->Execute(text, type, caption, buttons, false);
@@ -344,19 +383,79 @@ TEST_F(WindowTest, DialogGeometry) {
     const std::string lines = "one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix";
     const std::string longLine(90, 'W');
     const Case cases[] = {
-        {"short text", "Kordel not found!", mtError, "Error", {mbClose}, 280, 120, 68, true, L"Error",
-         {L"Schlie\u00DFen"}, 103},
+        {"short text",
+         "Kordel not found!",
+         mtError,
+         "Error",
+         {mbClose},
+         280,
+         120,
+         68,
+         true,
+         L"Error",
+         {L"Schlie\u00DFen"},
+         103},
         {"custom", "Hello", mtCustom, "", {mbOK}, 280, 120, 20, false, L"Message", {L"Ok"}, 103},
-        {"caption wins", "Hello", mtWarning, "Mine", {mbOK}, 280, 120, 68, true, L"Mine", {L"Ok"}, 103},
-        {"lines grow height", lines, mtInformation, "", {mbOK}, 280, 0, 68, true, L"Information",
-         {L"Ok"}, 103},
-        {"long line grows width", longLine, mtConfirmation, "", {mbYes, mbNo}, 0, 120, 68, true,
-         L"Confirmation", {L"Ja", L"Nein"}, 0},
-        {"four buttons cut off", "x", mtWarning, "", {mbAbort, mbOK, mbNo, mbYes}, 280, 120, 68, true,
-         L"Warning", {L"Ja", L"Nein", L"Ok", L"Abbruch"}, -25},
-        {"all six in fixed order", "x", mtWarning, "",
-         {mbAbort, mbIgnore, mbOK, mbNo, mbYes, mbClose}, 280, 120, 68, true, L"Warning",
-         {L"Schlie\u00DFen", L"Ja", L"Nein", L"Ok", L"Ignorieren", L"Abbruch"}, -110},
+        {"caption wins",
+         "Hello",
+         mtWarning,
+         "Mine",
+         {mbOK},
+         280,
+         120,
+         68,
+         true,
+         L"Mine",
+         {L"Ok"},
+         103},
+        {"lines grow height",
+         lines,
+         mtInformation,
+         "",
+         {mbOK},
+         280,
+         0,
+         68,
+         true,
+         L"Information",
+         {L"Ok"},
+         103},
+        {"long line grows width",
+         longLine,
+         mtConfirmation,
+         "",
+         {mbYes, mbNo},
+         0,
+         120,
+         68,
+         true,
+         L"Confirmation",
+         {L"Ja", L"Nein"},
+         0},
+        {"four buttons cut off",
+         "x",
+         mtWarning,
+         "",
+         {mbAbort, mbOK, mbNo, mbYes},
+         280,
+         120,
+         68,
+         true,
+         L"Warning",
+         {L"Ja", L"Nein", L"Ok", L"Abbruch"},
+         -25},
+        {"all six in fixed order",
+         "x",
+         mtWarning,
+         "",
+         {mbAbort, mbIgnore, mbOK, mbNo, mbYes, mbClose},
+         280,
+         120,
+         68,
+         true,
+         L"Warning",
+         {L"Schlie\u00DFen", L"Ja", L"Nein", L"Ok", L"Ignorieren", L"Abbruch"},
+         -110},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -391,6 +490,38 @@ TEST_F(WindowTest, DialogGeometry) {
     }
 }
 
+// The four icons over the dialog's face: the surround shows the face colour, the inside
+// of the bubble (or the error's disc) keeps its own colour.
+TEST_F(WindowTest, DialogPictureShowsTheFaceAroundTheIcon) {
+    const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+    const COLORREF white = RGB(255, 255, 255);
+    const auto blue = [](COLORREF c) { return GetBValue(c) > 150 && GetRValue(c) < 60; };
+    struct Case {
+        TMsgDlgType type;
+        COLORREF inside;  // at 24,8
+        bool blueCentre;  // the sign in the bubble; the error's cross is white
+    };
+    const Case cases[] = {
+        {mtWarning, white, true},
+        {mtError, RGB(210, 20, 20), false},
+        {mtInformation, white, true},
+        {mtConfirmation, white, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.type));
+        RunDialog("x", c.type, "", {mbOK});
+        ASSERT_EQ(seen.picture.size(), 4u);
+        EXPECT_EQ(seen.picture[0], face);
+        EXPECT_EQ(seen.picture[1], face);
+        EXPECT_EQ(seen.picture[2], c.inside);
+        if (c.blueCentre) {
+            EXPECT_TRUE(blue(seen.picture[3])) << std::hex << seen.picture[3];
+        } else {
+            EXPECT_EQ(seen.picture[3], white);
+        }
+    }
+}
+
 // "&" marks the next character as the accelerator and is not shown; "&&" shows one.
 TEST_F(WindowTest, DialogLabelTakesTheSizeOfTheTextAsShown) {
     const auto labelWidth = [](const std::string& text) {
@@ -419,10 +550,14 @@ TEST_F(WindowTest, DialogResults) {
         int result;
     };
     const Case cases[] = {
-        {"click Schliessen", {CloseBy::Click, 1}, 2}, {"click Ja", {CloseBy::Click, 2}, 6},
-        {"click Nein", {CloseBy::Click, 3}, 7},        {"click Ok", {CloseBy::Click, 4}, 1},
-        {"click Ignorieren", {CloseBy::Click, 5}, 5},  {"click Abbruch", {CloseBy::Click, 6}, 3},
-        {"Enter on Nein", {CloseBy::Enter, 3}, 7},     {"Space on Ok", {CloseBy::Space, 4}, 1},
+        {"click Schliessen", {CloseBy::Click, 1}, 2},
+        {"click Ja", {CloseBy::Click, 2}, 6},
+        {"click Nein", {CloseBy::Click, 3}, 7},
+        {"click Ok", {CloseBy::Click, 4}, 1},
+        {"click Ignorieren", {CloseBy::Click, 5}, 5},
+        {"click Abbruch", {CloseBy::Click, 6}, 3},
+        {"Enter on Nein", {CloseBy::Enter, 3}, 7},
+        {"Space on Ok", {CloseBy::Space, 4}, 1},
         {"Enter on But1", {CloseBy::Enter, 1}, 2},
         {"close command", {CloseBy::CloseCommand, 1}, 2},
     };
@@ -563,8 +698,9 @@ class DistCopyTest : public ::testing::Test {
         Main->Show();
         ProcessPendingMessages();
         const auto& info = Main->Controller->Image.BufBiosInfo;
-        Run run{::IsWindowVisible(Debug->Handle()) != FALSE, TextOf(Debug->Memo),
-                "window_tests" + std::to_string(info.VersHi) + std::to_string(info.VersLo) + ".exe"};
+        Run run{
+            ::IsWindowVisible(Debug->Handle()) != FALSE, TextOf(Debug->Memo),
+            "window_tests" + std::to_string(info.VersHi) + std::to_string(info.VersLo) + ".exe"};
         return run;
     }
 
@@ -596,7 +732,8 @@ TEST_F(DistCopyTest, CopiesTheExecutableUnderItsVersionedName) {
     std::filesystem::remove_all("dist");
     const Run noFolder = StartProgram();
     EXPECT_TRUE(noFolder.logShown);
-    EXPECT_EQ(noFolder.log, std::wstring(noFolder.versionedName.begin(), noFolder.versionedName.end()));
+    EXPECT_EQ(noFolder.log,
+              std::wstring(noFolder.versionedName.begin(), noFolder.versionedName.end()));
     EXPECT_FALSE(std::filesystem::exists("dist")) << "no folder: no copy, no message";
 
     std::filesystem::create_directory("dist");
@@ -610,6 +747,127 @@ TEST_F(DistCopyTest, CopiesTheExecutableUnderItsVersionedName) {
     StartProgram();
     EXPECT_EQ(std::filesystem::file_size(target + "/window_tests.exe"), ExeSize())
         << "into the directory under the executable's own name";
+}
+
+// Lets the X server's answers to earlier moves and state changes arrive: wine takes a
+// late answer to a move for a change of the window by the user, which would undo a
+// later maximise.
+void SettleWindows() {
+    for (int i = 0; i < 10; ++i) {
+        ProcessPendingMessages();
+        ::Sleep(20);
+    }
+    ProcessPendingMessages();
+}
+
+TEST_F(WindowTest, SavedStateAndPositionAreAppliedOrLeft) {
+    struct Case {
+        const char* what;
+        const char* main;  // the [Main] section's entries
+        bool iconic;
+        bool zoomed;
+        bool moved;  // to 40,30
+    };
+    const Case cases[] = {
+        {"normal at a saved place", "ShowCmd=1\r\nNormPos=40,30,401,240\r\n", false, false, true},
+        {"off every monitor", "ShowCmd=1\r\nNormPos=9000,9000,9361,9210\r\n", false, false, false},
+        {"another density", "ShowCmd=1\r\nPixelsPerInch=120\r\nNormPos=40,30,401,240\r\n", false,
+         false, false},
+        {"minimised", "ShowCmd=2\r\nNormPos=40,30,401,240\r\n", true, false, true},
+        {"no state, no place: maximised", "ShowCmd=0\r\n", false, true, false},
+    };
+    const HWND main = Main->Handle();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::SetWindowPos(main, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SettleWindows();
+        std::ofstream("State.ini", std::ios::binary) << "[Main]\r\n" << c.main;
+        TIniFile ini;
+        ini.SetFileName("State.ini");
+        TFormStorage keeper(ini, *Main, "Main");
+        keeper.RestoreFormPlacement();
+        Main->Show();
+        SettleWindows();
+        EXPECT_EQ(::IsIconic(main) != FALSE, c.iconic);
+        EXPECT_EQ(::IsZoomed(main) != FALSE, c.zoomed);
+        WINDOWPLACEMENT wp{};
+        wp.length = sizeof wp;
+        ::GetWindowPlacement(main, &wp);
+        const RECT work = [] {
+            RECT r{};
+            ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+            return r;
+        }();
+        const POINT expected = c.moved ? POINT{40, 30} : POINT{200 - work.left, 150 - work.top};
+        EXPECT_EQ(wp.rcNormalPosition.left, expected.x);
+        EXPECT_EQ(wp.rcNormalPosition.top, expected.y);
+        Main->SetWindowState(TWindowState::Normal);
+        ::ShowWindow(main, SW_RESTORE);
+        SettleWindows();
+    }
+}
+
+// ---------------------------------------------------------------- closing during an update
+
+// Run by close-during-update.sh against kordel-sim: KORDEL_TEST_PORT names the
+// module's COM port, KORDEL_TEST_OUTCOME says how its update ends ("ok", or "error"
+// for a module that stops answering part way). The window is closed at the first
+// block after 150 ms: the settings are saved at once, the update runs on to its end,
+// an error dialog after that point returns by itself, and then the window closes.
+struct CloseSeen {
+    bool updating = false;
+    bool windowStayed = false;
+    std::string settings;
+};
+CloseSeen closeSeen;
+bool dialogShownAfterClose = false;
+
+void CALLBACK CloseMainWindow(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    closeSeen.updating = Main->Controller->Updating();
+    ::SendMessageW(Main->Handle(), WM_CLOSE, 0, 0);
+    closeSeen.windowStayed = ::IsWindow(Main->Handle()) != FALSE;
+    closeSeen.settings = ReadFile("Kordel_Update.ini");
+}
+
+// A dialog that stays up after the close is a failure; it is closed so that the test
+// ends.
+void CALLBACK CloseLingeringDialog(HWND, UINT, UINT_PTR, DWORD) {
+    if (!::IsWindowVisible(MsgBox->Handle())) return;
+    dialogShownAfterClose = true;
+    ::PostMessageW(MsgBox->Handle(), WM_CLOSE, 0, 0);
+}
+
+TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
+    const char* port = std::getenv("KORDEL_TEST_PORT");
+    const char* outcome = std::getenv("KORDEL_TEST_OUTCOME");
+    if (!port || !outcome) GTEST_SKIP() << "run by close-during-update.sh";
+    std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
+    TApplicationObjects objects;
+    Main->Show();
+    ProcessPendingMessages();
+    ASSERT_EQ(TextOf(Main->cbPort), std::wstring(port, port + std::strlen(port)));
+
+    const UINT_PTR closer = ::SetTimer(nullptr, 0, 150, CloseMainWindow);
+    const UINT_PTR watchdog = ::SetTimer(nullptr, 0, 3000, CloseLingeringDialog);
+    ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);  // the whole update, to its end
+    ::KillTimer(nullptr, closer);
+    ::KillTimer(nullptr, watchdog);
+
+    EXPECT_TRUE(closeSeen.updating) << "closed in the middle of the update";
+    EXPECT_TRUE(closeSeen.windowStayed);
+    EXPECT_NE(closeSeen.settings.find("\r\nComPort=" + std::string(port) + "\r\n"), std::string::npos)
+        << closeSeen.settings;
+    EXPECT_NE(closeSeen.settings.find("\r\nNormPos="), std::string::npos) << closeSeen.settings;
+    EXPECT_FALSE(dialogShownAfterClose) << "the error dialog returns by itself";
+    wchar_t status[128] = {};
+    ::SendMessageW(Main->sBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, std::string(outcome) == "ok" ? L"Update OK" : L"Select COM-Port and press START");
+    EXPECT_TRUE(::IsWindow(Main->Handle())) << "the window stays until the handler has returned";
+    ProcessPendingMessages();
+    EXPECT_FALSE(::IsWindow(Main->Handle())) << "then it closes";
+    MSG quit;
+    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "and the program ends";
 }
 
 }  // namespace

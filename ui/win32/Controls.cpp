@@ -31,7 +31,8 @@ bool TextColourOf(HWND control, COLORREF& colour) {
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -75,13 +76,15 @@ void DrawListEntry(const DRAWITEMSTRUCT& item) {
     const bool selected = (item.itemState & ODS_SELECTED) != 0;
     COLORREF colour = RGB(0, 0, 0);
     TextColourOf(item.hwndItem, colour);
-    ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+    ::FillRect(item.hDC, &item.rcItem,
+               ::GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_WINDOW));
     ::SetBkMode(item.hDC, TRANSPARENT);
     ::SetTextColor(item.hDC, selected ? ::GetSysColor(COLOR_HIGHLIGHTTEXT) : colour);
     if (item.itemID != static_cast<UINT>(-1)) {
         const auto length = ::SendMessageW(item.hwndItem, CB_GETLBTEXTLEN, item.itemID, 0);
         std::wstring text(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
-        ::SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID, reinterpret_cast<LPARAM>(text.data()));
+        ::SendMessageW(item.hwndItem, CB_GETLBTEXT, item.itemID,
+                       reinterpret_cast<LPARAM>(text.data()));
         text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
         RECT r = item.rcItem;
         r.left += 2;
@@ -147,10 +150,13 @@ LRESULT CALLBACK GroupPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM 
             return ::SendMessageW(::GetParent(panel), message, wParam, lParam);
         case WM_DESTROY:
             // The children still exist here: their colour properties go before they do.
-            ::EnumChildWindows(panel, [](HWND child, LPARAM) {
-                ::RemovePropW(child, TextColourProp);
-                return TRUE;
-            }, 0);
+            ::EnumChildWindows(
+                panel,
+                [](HWND child, LPARAM) {
+                    ::RemovePropW(child, TextColourProp);
+                    return TRUE;
+                },
+                0);
             return 0;
         default:
             break;

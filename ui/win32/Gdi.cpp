@@ -6,9 +6,8 @@ namespace kordel::win32 {
 
 FontHandle PixelFont(const wchar_t* face, int pixels, bool bold) {
     return FontHandle(::CreateFontW(-pixels, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                    FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                    DEFAULT_PITCH | FF_DONTCARE, face));
+                                    FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
 }
 
 SIZE TextExtent(HWND window, HFONT font, const std::wstring& text) {

@@ -55,7 +55,8 @@ class WindowDC {
 // Selects a GDI object into a device context for the life of this object.
 class Selected {
   public:
-    Selected(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
+    Selected(HDC dc, HGDIOBJ object)
+        : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
     ~Selected() {
         if (previous_) ::SelectObject(dc_, previous_);
     }

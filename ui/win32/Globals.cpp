@@ -3,8 +3,8 @@
 #include "ComIo.h"
 #include "TMain.h"
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include "TDebug.h"
 #include "TMsgBox.h"

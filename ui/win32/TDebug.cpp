@@ -41,8 +41,8 @@ TDebug::TDebug() {
     RECT client;
     ::GetClientRect(window_.get(), &client);
     // No horizontal scrolling: long lines wrap at the box's width.
-    Memo = CreateChild(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, 0,
-                       0, client.right, client.bottom, window_.get(), IdMemo, memoFont_.get());
+    Memo = CreateChild(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, 0, 0,
+                       client.right, client.bottom, window_.get(), IdMemo, memoFont_.get());
     ::SendMessageW(Memo, EM_SETLIMITTEXT, 0, 0);
     ::SetWindowSubclass(Memo, &TDebug::MemoProc, 1, reinterpret_cast<DWORD_PTR>(this));
     append = [this](const std::string& line) { AppendLine(line); };
@@ -70,8 +70,8 @@ void TDebug::MemoDblClick(HWND) {
     C();
 }
 
-LRESULT CALLBACK TDebug::MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam,
-                                  UINT_PTR, DWORD_PTR self) {
+LRESULT CALLBACK TDebug::MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR self) {
     if (message == WM_LBUTTONDBLCLK) {
         reinterpret_cast<TDebug*>(self)->MemoDblClick(memo);
         return 0;
@@ -82,7 +82,8 @@ LRESULT CALLBACK TDebug::MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM
 LRESULT CALLBACK TDebug::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<TDebug*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     switch (message) {

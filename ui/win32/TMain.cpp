@@ -21,7 +21,8 @@ namespace {
 
 constexpr int ClientWidth = 355;
 constexpr int ClientHeight = 185;
-constexpr DWORD MainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD MainStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 // The combo box's height at creation is that of the closed box and its opened list.
 constexpr int PortListDropHeight = 200;
 constexpr int PortBoxHeight = 21;
@@ -45,7 +46,8 @@ void RegisterMainClass(WNDPROC proc) {
 // CB_GETITEMHEIGHT with 2 more than what CB_SETITEMHEIGHT took, so the field is set and
 // the box measured until the box has the height asked for.
 void FitClosedHeight(HWND combo, int height) {
-    auto field = static_cast<int>(::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
+    auto field =
+        static_cast<int>(::SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
     for (int attempt = 0; attempt < 4; ++attempt) {
         RECT box;
         ::GetWindowRect(combo, &box);
@@ -111,8 +113,8 @@ TMain::~TMain() {
 void TMain::BuildControls() {
     ButStart = CreateChild(L"BUTTON", L"START", WS_TABSTOP | BS_PUSHBUTTON, 8, 135, 185, 25,
                            window_, IdButStart, buttonFont_.get());
-    ButExit = CreateChild(L"BUTTON", L"EXIT", WS_TABSTOP | BS_PUSHBUTTON, 272, 135, 75, 25,
-                          window_, IdButExit, buttonFont_.get());
+    ButExit = CreateChild(L"BUTTON", L"EXIT", WS_TABSTOP | BS_PUSHBUTTON, 272, 135, 75, 25, window_,
+                          IdButExit, buttonFont_.get());
 
     JvgGroupBox2 = CreateChild(GroupPanelClass, L"  BIOS-INFO", 0, 8, 4, 339, 69, window_,
                                IdJvgGroupBox2, groupFont_.get(), WS_EX_CONTROLPARENT);
@@ -126,13 +128,14 @@ void TMain::BuildControls() {
     JvgGroupBox1 = CreateChild(GroupPanelClass, L" SERIAL INTERFACE", 0, 8, 79, 339, 50, window_,
                                IdJvgGroupBox1, groupFont_.get(), WS_EX_CONTROLPARENT);
     const SIZE label = TextExtent(JvgGroupBox1, groupFont_.get(), L"COM-Port:");
-    Label1 = CreateChild(L"STATIC", L"COM-Port:", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 25, 27,
-                         label.cx, label.cy, JvgGroupBox1, IdLabel1, groupFont_.get());
+    Label1 = CreateChild(L"STATIC", L"COM-Port:", SS_LEFTNOWORDWRAP | SS_NOPREFIX, 25, 27, label.cx,
+                         label.cy, JvgGroupBox1, IdLabel1, groupFont_.get());
     SetTextColour(Label1, RGB(0, 0, 0));
     // Drawn by the panel, so that its entries show in maroon with any visual style.
-    cbPort = CreateChild(L"COMBOBOX", L"",
-                         WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 88, 23, 81,
-                         PortListDropHeight, JvgGroupBox1, IdCbPort, groupFont_.get());
+    cbPort = CreateChild(
+        L"COMBOBOX", L"",
+        WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 88, 23,
+        81, PortListDropHeight, JvgGroupBox1, IdCbPort, groupFont_.get());
     SetTextColour(cbPort, Maroon);
     FitClosedHeight(cbPort, PortBoxHeight);
     LED1 = CreateChild(LedClass, L"", 0, 175, 25, 17, 17, JvgGroupBox1, IdLed1, nullptr);
@@ -140,8 +143,8 @@ void TMain::BuildControls() {
     BuildStatusBar();
 
     Hints = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
                               ::GetModuleHandleW(nullptr), nullptr);
     AddHint(cbPort, L"Select COM-Port for Halvern");
     AddHint(ButStart, L"Start update for Halvern and Halvern expert");
@@ -176,7 +179,8 @@ void TMain::Show() {
         shown_ = true;
         Controller->FirstShow();
     }
-    ::ShowWindow(window_, showCmd_);
+    ::ShowWindow(window_, minimizePending_ ? SW_SHOWMINIMIZED : showCmd_);
+    minimizePending_ = false;
     ::UpdateWindow(window_);
 }
 
@@ -211,7 +215,8 @@ void TMain::JvgGroupBox1Click(HWND) {}
 LRESULT CALLBACK TMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         reinterpret_cast<TMain*>(create->lpCreateParams)->window_ = window;
     }
     auto* self = reinterpret_cast<TMain*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -351,7 +356,8 @@ void TMain::SetStartEnabled(bool enabled) {
 void TMain::SetPortList(const TPortSelector& selector) {
     ::SendMessageW(cbPort, CB_RESETCONTENT, 0, 0);
     for (const auto& item : selector.Items) {
-        ::SendMessageW(cbPort, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToUtf16(item).c_str()));
+        ::SendMessageW(cbPort, CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(Utf8ToUtf16(item).c_str()));
     }
     ::SendMessageW(cbPort, CB_SETCURSEL, static_cast<WPARAM>(selector.ItemIndex), 0);
 }
@@ -480,8 +486,16 @@ void TMain::SetWindowState(TWindowState state) {
     }
 }
 
+// Before the first show the window is shown minimised straight away: a minimise
+// command posted to a window that has just been shown can reach a window manager
+// before it manages the window, which then stays on screen while Windows' side counts
+// it minimised (measured with wine and openbox).
 void TMain::PostMinimize() {
-    ::PostMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    if (::IsWindowVisible(window_)) {
+        ::PostMessageW(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else {
+        minimizePending_ = true;
+    }
 }
 
 TPoint TMain::ThinBorder() {

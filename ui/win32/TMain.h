@@ -134,6 +134,7 @@ class TMain : public TMainView, public TPlacementWindow {
     FontHandle buttonFont_;
     bool shown_ = false;
     int showCmd_ = SW_SHOWNORMAL;
+    bool minimizePending_ = false;
     HWND lastFocus_ = nullptr;
     bool startFocusParked_ = false;
     std::uint32_t progressMax_ = 100;

@@ -61,11 +61,12 @@ TMsgBox::TMsgBox() {
     RegisterDialogClass(&TMsgBox::WindowProc);
     font_ = PixelFont(L"MS Sans Serif", 11);
     labelFont_ = PixelFont(L"Verdana", 11);
-    static const wchar_t* const iconNames[] = {L"WARNING", L"ERROR", L"INFORMATION", L"CONFIRMATION"};
+    static const wchar_t* const iconNames[] = {L"WARNING", L"ERROR", L"INFORMATION",
+                                               L"CONFIRMATION"};
     for (std::size_t i = 0; i < IconImg.size(); ++i) {
-        IconImg[i].reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), iconNames[i],
-                                                         IMAGE_ICON, MsgImageSize, MsgImageSize,
-                                                         LR_DEFAULTCOLOR)));
+        IconImg[i].reset(
+            static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), iconNames[i], IMAGE_ICON,
+                                            MsgImageSize, MsgImageSize, LR_DEFAULTCOLOR)));
     }
     RECT outer{0, 0, DesignClientWidth, DesignClientHeight};
     ::AdjustWindowRectEx(&outer, DialogStyle, FALSE, DialogExStyle);
@@ -182,9 +183,10 @@ void TMsgBox::OnActivate(bool active) {
     if (focus_ && ::IsChild(window_.get(), focus_)) ::SetFocus(focus_);
 }
 
-// White under the picture, the icon through its mask on top: its see-through inside
-// keeps the white. The surround carries no colour (the icons' alpha is 0 there), so
-// the dialog's face colour shows around the picture.
+// The icons carry the white of their inside as opaque pixels and nothing (alpha 0)
+// around it: drawn over the face colour, the inside stays white and the surround shows
+// the dialog's face. (A white fill first and the bottom-left pixel's colour made
+// see-through afterwards would take the white inside away with the surround.)
 void TMsgBox::DrawPicture(const DRAWITEMSTRUCT& item) {
     ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
     if (iconIndex_ < 0 || iconIndex_ >= static_cast<int>(IconImg.size())) return;
@@ -195,7 +197,8 @@ void TMsgBox::DrawPicture(const DRAWITEMSTRUCT& item) {
 LRESULT CALLBACK TMsgBox::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<TMsgBox*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self || !self->window_) return ::DefWindowProcW(window, message, wParam, lParam);

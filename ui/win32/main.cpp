@@ -1,8 +1,8 @@
 // kordel-update.exe: the window that writes the built-in firmware image into the module.
 #include "TMain.h"  // first: the core's headers before <windows.h>
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <string>
 
