@@ -26,7 +26,7 @@ LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAU
 
 .PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean \
         build-release build-clang build-nogui package
-.PHONY: deps-windows windows test-windows bench-windows
+.PHONY: deps-windows windows test-windows bench-windows screenshots-windows
 
 all: build
 
@@ -102,7 +102,7 @@ bench: build
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD); the image check
 # and the wine tests use kordel-image and kordel-sim from the native build.
 WIN_BUILD    ?= build-windows
-WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev
+WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev xvfb xauth openbox
 WIN_CMAKE_ARGS ?=
 
 deps-windows:
@@ -116,6 +116,11 @@ windows: deps-windows configure
 # The Windows tests under wine, against kordel-sim on pseudo-terminals.
 test-windows: windows
 	ctest --test-dir $(WIN_BUILD) --output-on-failure
+
+# Remakes the README's screenshots of kordel-update.exe under wine, on Xvfb with openbox.
+screenshots-windows: windows
+	KORDEL_WINEPREFIX=$(abspath $(WIN_BUILD))/wineprefix KORDEL_SIM=$(abspath $(BUILD))/sim/kordel-sim \
+	  tools/screenshots-windows.sh $(WIN_BUILD) docs/screenshots
 
 # Updates by kordel-flash.exe under wine against kordel-sim: one port, then 8 at once.
 bench-windows: windows

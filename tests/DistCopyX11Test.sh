@@ -9,23 +9,21 @@
 set -euo pipefail
 gui=$1
 appbuilder=$2
+source "$(dirname "$0")/display.sh"
 # Exit status 77 tells CTest that the test was skipped.
-command -v Xvfb > /dev/null || { echo "Xvfb is not installed: skipped"; exit 77; }
+if missing=$(display_tools_missing); then echo "$missing is not installed: skipped"; exit 77; fi
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
+  stop_display
   wait 2> /dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# An X server on a display number that Xvfb picks itself.
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
-pids+=($!)
-read -r -t 10 n < "$work/displayfd" || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=":$n" QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work"
+start_display 640x400 || { echo "FAIL: no X display"; exit 1; }
+export QT_QPA_PLATFORM=xcb
 
 # Runs the window for a moment in $1 with the given arguments (longer under the
 # sanitizers, which make its start slow); fails unless it was still running when

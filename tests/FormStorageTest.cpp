@@ -32,7 +32,7 @@ class FakeWindow : public TPlacementWindow {
     TPoint ThinBorder() override { return {1, 1}; }
 
     // A window the window system placed at 412,236 with an outer size of 371 x 224.
-    TWindowPlacement placement{0, SW_SHOWNORMAL, {-1, -1}, {-1, -1}, {412, 236, 783, 460}};
+    TWindowPlacement placement{0, ShowCmdNormal, {-1, -1}, {-1, -1}, {412, 236, 783, 460}};
     int ppi = 96;
     TPoint desktop{1920, 1080};
     bool minimized = false;

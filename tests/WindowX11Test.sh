@@ -7,14 +7,17 @@
 # KEEP_SHOTS=DIR keeps every screen shot taken, for looking at a failure.
 set -euo pipefail
 test_case=$1 gui=$2 sim=$3 wm_message=$4 appbuilder=$5
-for tool in Xvfb openbox xdotool xprop xwininfo import convert; do
-  command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "$(dirname "$0")/display.sh"
+if missing=$(display_tools_missing xdotool xwininfo import convert); then
+  echo "SKIP: $missing is not installed"
+  exit 77
+fi
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
+  stop_display
   wait 2> /dev/null || true
   rm -rf "$work"
 }
@@ -35,32 +38,9 @@ wait_for() {
 }
 
 # ---------------------------------------------------------------- X server and openbox
-mkdir -m 700 "$work/runtime" "$work/home"
-export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home" QT_QPA_PLATFORM=xcb
+start_display 800x600 || fail "no X display with openbox"
+export QT_QPA_PLATFORM=xcb
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_AUTO_SCREEN_SCALE_FACTOR QT_STYLE_OVERRIDE
-wm_running() { timeout 2 xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id"; }
-
-# An X server on a display that Xvfb picks itself, and openbox on it. A display that
-# another program takes at the same moment makes openbox fail: then try anew.
-start_x() {
-  rm -f "$work/displayfd"
-  mkfifo "$work/displayfd"
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
-  x_pid=$!
-  pids+=($x_pid)
-  local number
-  read -r -t 10 number < "$work/displayfd" || return 1
-  export DISPLAY=":$number"
-  openbox --sm-disable > "$work/openbox.log" 2>&1 &
-  wm_pid=$!
-  pids+=($wm_pid)
-  wait_for 50 wm_running
-}
-for attempt in 1 2 3; do
-  start_x && break
-  kill "$wm_pid" "$x_pid" 2> /dev/null || true
-  [ "$attempt" -lt 3 ] || { cat "$work/openbox.log"; fail "openbox did not start (last on $DISPLAY)"; }
-done
 
 # ---------------------------------------------------------------- module and window
 mkdir "$work/run"

@@ -7,29 +7,23 @@
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 out=$(mkdir -p "${2:-docs/screenshots}" && cd "${2:-docs/screenshots}" && pwd)
-for tool in Xvfb openbox xdotool xprop xwininfo import; do
-  command -v "$tool" > /dev/null || { echo "screenshots: $tool is not installed (make deps)" >&2; exit 1; }
-done
+source "$(dirname "$0")/../tests/display.sh"
+if missing=$(display_tools_missing xdotool xwininfo import); then
+  echo "screenshots: $missing is not installed (make deps)" >&2
+  exit 1
+fi
 work=$(mktemp -d)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
+  stop_display
   wait 2> /dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# An X server on a display nobody uses (Xvfb picks it), and openbox on it.
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3> "$work/displayfd" > /dev/null 2>&1 &
-pids+=($!)
-read -r -t 10 display_number < "$work/displayfd"
-mkdir -m 700 "$work/runtime" "$work/home"
-export DISPLAY=":$display_number" XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home"
+start_display 640x400
 export QT_QPA_PLATFORM=xcb
-openbox --sm-disable > /dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2> /dev/null | grep -q "window id" && break; sleep 0.1; done
 
 # A slow module (so that the update can be caught in the middle) and a silent one; the
 # port list shows their terminals as pts/N.

@@ -72,7 +72,7 @@ void TFormStorage::RestoreFormPlacement() {
 
 void TFormStorage::RestorePlacement() {
     TWindowPlacement placement = window_.GetPlacement();
-    placement.showCmd = SW_HIDE;
+    placement.showCmd = ShowCmdHide;
     placement.flags = store_.ReadInteger(Path("Flags"), placement.flags);
     bool found = false;
     const std::string minMax = ReadPositionText("MinMaxPos");
@@ -101,7 +101,7 @@ void TFormStorage::RestorePlacement() {
         window_.SetPlacement(placement);
     }
     const TWindowState fallback = positioned ? TWindowState::Normal : TWindowState::Maximized;
-    const int cmd = store_.ReadInteger(Path("ShowCmd"), SW_SHOWNORMAL);
+    const int cmd = store_.ReadInteger(Path("ShowCmd"), ShowCmdNormal);
     const TWindowState state = MapShowCmd(cmd).value_or(fallback);
     if (state == TWindowState::Minimized) {
         window_.SetWindowState(TWindowState::Normal);
@@ -117,7 +117,7 @@ void TFormStorage::SaveFormPlacement() {
     store_.WriteInteger(Path("FormVersion"), Version);
     if (restored_) {
         TWindowPlacement p = window_.GetPlacement();
-        if (window_.ApplicationMinimized()) p.showCmd = SW_SHOWMINIMIZED;
+        if (window_.ApplicationMinimized()) p.showCmd = ShowCmdMinimized;
         p.maxPosition = maxPosition_;
         const std::string minMax =
             FormatIntegerList({p.minPosition.x, p.minPosition.y, p.maxPosition.x, p.maxPosition.y});

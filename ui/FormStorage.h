@@ -26,15 +26,15 @@ struct TRect {
     int Height() const { return bottom - top; }
 };
 
-// Show commands of a placement record.
-inline constexpr int SW_HIDE = 0;
-inline constexpr int SW_SHOWNORMAL = 1;
-inline constexpr int SW_SHOWMINIMIZED = 2;
-inline constexpr int SW_SHOWMAXIMIZED = 3;
+// Show commands of a placement record (named apart from the Win32 macros SW_*).
+inline constexpr int ShowCmdHide = 0;
+inline constexpr int ShowCmdNormal = 1;
+inline constexpr int ShowCmdMinimized = 2;
+inline constexpr int ShowCmdMaximized = 3;
 
 struct TWindowPlacement {
     int flags = 0;
-    int showCmd = SW_SHOWNORMAL;
+    int showCmd = ShowCmdNormal;
     TPoint minPosition{-1, -1};
     TPoint maxPosition{-1, -1};
     TRect normalPosition;  // the frame, work-area coordinates, right/bottom one past

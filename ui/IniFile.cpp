@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "AnsiText.h"
 #include "IniFileDisk.h"
 #include "PortList.h"
 #include "TextCodec.h"

@@ -3,7 +3,7 @@
 // and writes the whole file back after every change (or at the end of the outermost
 // BeginUpdate/EndUpdate group). Lines end in CR LF; a byte-order mark selects UTF-8 or
 // UTF-16 and is kept on rewrite; a file without one is read and written in the
-// system's 8-bit code page (IniFileDisk.h). Texts in memory are UTF-8.
+// platform's ANSI code page (AnsiText.h). Texts in memory are UTF-8.
 #pragma once
 
 #include <filesystem>

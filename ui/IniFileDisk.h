@@ -1,5 +1,4 @@
-// The settings store's file access and its 8-bit code page, one implementation per
-// platform.
+// The settings store's file access, one implementation per platform.
 #pragma once
 
 #include <filesystem>
@@ -18,12 +17,5 @@ std::string ReadSettingsFile(const std::filesystem::path& path, std::string& byt
 // content whole); where the folder does not, a writable file is rewritten in place. A
 // symbolic link stays a link and its target is written; owner, group and mode stay.
 bool WriteSettingsFile(const std::filesystem::path& path, const std::string& bytes);
-
-// A file without a byte-order mark is in the system's 8-bit (ANSI) code page: the one
-// GetACP names on Windows, Windows-1252 elsewhere (the page such files come in from
-// Windows machines). Texts in memory are UTF-8; a character the page lacks is written
-// as '?'.
-std::string AnsiToUtf8(const std::string& bytes);
-std::string Utf8ToAnsi(const std::string& utf8);
 
 }  // namespace kordel

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <optional>
 
-#include "TextCodec.h"
 #include "UniqueFd.h"
 
 namespace kordel {
@@ -151,21 +150,6 @@ bool WriteSettingsFile(const fs::path& link, const std::string& bytes) {
             return false;
     }
     return false;
-}
-
-std::string AnsiToUtf8(const std::string& bytes) {
-    std::string out;
-    for (unsigned char b : bytes) AppendUtf8(out, Cp1252ToCodePoint(b));
-    return out;
-}
-
-std::string Utf8ToAnsi(const std::string& utf8) {
-    std::string out;
-    for (char32_t c : Utf8ToCodePoints(utf8)) {
-        const int byte = CodePointToCp1252(c);
-        out += byte < 0 ? '?' : static_cast<char>(byte);
-    }
-    return out;
 }
 
 }  // namespace kordel

@@ -160,28 +160,4 @@ bool WriteSettingsFile(const fs::path& path, const std::string& bytes) {
     return false;
 }
 
-// A system whose ANSI page is UTF-8 keeps the texts as they are: the conversion calls
-// take neither a default character nor the best-fit flag for that page.
-std::string AnsiToUtf8(const std::string& bytes) {
-    if (bytes.empty() || ::GetACP() == CP_UTF8) return bytes;
-    const int size = static_cast<int>(bytes.size());
-    const int units = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), units);
-    return Utf16ToUtf8(wide);
-}
-
-std::string Utf8ToAnsi(const std::string& utf8) {
-    if (::GetACP() == CP_UTF8) return utf8;
-    const std::wstring wide = Utf8ToUtf16(utf8);
-    if (wide.empty()) return {};
-    // No best fit: a character the page lacks becomes '?', never a look-alike letter.
-    const int size = static_cast<int>(wide.size());
-    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0,
-                                        "?", nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, out.data(), n, "?", nullptr);
-    return out;
-}
-
 }  // namespace kordel

@@ -21,6 +21,8 @@ cleanup() {
     for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
+    # A script that drove windows (tests/display.sh) ends its X server after wine.
+    if declare -F stop_display >/dev/null; then stop_display; fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -62,6 +64,23 @@ start_sim() {
     echo "kordel-sim for $com did not start:" >&2
     cat "$sim_err" >&2
     return 1
+}
+
+# register_ports COMn...: the ports the system lists (SERIALCOMM), in place of wine's own.
+# HARDWARE is a volatile key, which cannot be made again: its values are replaced.
+register_ports() {
+    local key='HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM' name i=0 com
+    {
+        printf 'REGEDIT4\r\n\r\n[%s]\r\n' "$key"
+        for name in $("$WINE" reg query "$key" 2>/dev/null | tr -d '\r' | awk '/REG_SZ/ && $1 != "(Default)" { print $1 }'); do
+            printf '"%s"=-\r\n' "${name//\\/\\\\}"
+        done
+        for com in "$@"; do
+            i=$((i + 1))
+            printf '"\\\\Device\\\\Serial%s"="%s"\r\n' "$i" "$com"
+        done
+    } >"$work/ports.reg"
+    "$WINE" regedit /S "$(winepath -w "$work/ports.reg" 2>/dev/null)" >/dev/null 2>&1
 }
 
 stop_sims() {

@@ -340,7 +340,7 @@ void TMain::resizeEvent(QResizeEvent* event) {
 TWindowPlacement TMain::GetPlacement() {
     TWindowPlacement p;
     p.flags = 0;
-    p.showCmd = isMinimized() ? SW_SHOWMINIMIZED : isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    p.showCmd = isMinimized() ? ShowCmdMinimized : isMaximized() ? ShowCmdMaximized : ShowCmdNormal;
     NoteNormalFrame();
     QRect frame = normalFrame_.isValid() ? normalFrame_ : frameGeometry();
     if (!normalFrameSeen_) {

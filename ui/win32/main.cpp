@@ -1,0 +1,78 @@
+// kordel-update.exe: the window that writes the built-in firmware image into the module.
+#include "TMain.h"  // first: the core's headers before <windows.h>
+
+#include <shellapi.h>
+#include <windows.h>
+
+#include <string>
+
+#include "Globals.h"
+#include "MessagePump.h"
+#include "TextWin32.h"
+#include "Version.h"
+
+namespace {
+
+const char* const Usage =
+    "Usage: kordel-update [--help | --version]\r\n"
+    "Opens the window that writes the firmware image this program carries into a Kordel\r\n"
+    "module: pick the COM port the instrument is attached to and press START.\r\n"
+    "\r\n"
+    "  --help     show this help and exit\r\n"
+    "  --version  show the program's and the firmware image's version and exit\r\n";
+
+// A window program has no console of its own: the answer goes to where its output is
+// redirected, else to the console it was started from, else into a message box.
+void Answer(const std::string& text) {
+    const std::wstring wide = kordel::Utf8ToUtf16(text);
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    DWORD mode = 0;
+    if (out && out != INVALID_HANDLE_VALUE) {
+        if (::GetConsoleMode(out, &mode)) {
+            ::WriteConsoleW(out, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        } else {
+            ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        }
+        return;
+    }
+    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        out = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+        if (out != INVALID_HANDLE_VALUE) {
+            ::WriteConsoleW(out, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+            ::CloseHandle(out);
+            return;
+        }
+    }
+    ::MessageBoxW(nullptr, wide.c_str(), L"kordel-update", MB_OK | MB_ICONINFORMATION);
+}
+
+// --help and --version answer without opening the window.
+bool AnswersWithoutWindow() {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!argv) return false;
+    bool answered = false;
+    for (int i = 1; i < count && !answered; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--help") {
+            Answer(Usage);
+            answered = true;
+        } else if (arg == L"--version") {
+            Answer(kordel::VersionLine("kordel-update") + "\r\n");
+            answered = true;
+        }
+    }
+    ::LocalFree(argv);
+    return answered;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    if (AnswersWithoutWindow()) return 0;
+    kordel::win32::TApplicationObjects objects;
+    kordel::win32::Main->Show();
+    return kordel::win32::RunMessageLoop();
+}
