@@ -219,6 +219,20 @@ void RegisterControlClasses() {
     (void)registered;
 }
 
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool withIcon) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    if (::GetClassInfoExW(instance, name, &wc)) return;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    if (withIcon) wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+    wc.lpszClassName = name;
+    ::RegisterClassExW(&wc);
+}
+
 void SetTextColour(HWND control, COLORREF colour) {
     ::SetPropW(control, TextColourProp, reinterpret_cast<HANDLE>(ColourPresent | colour));
 }

@@ -9,6 +9,10 @@ namespace kordel::win32 {
 // Registers the window classes TJvgGroupBox and TLed (once per process).
 void RegisterControlClasses();
 
+// Registers a top-level window class on the button-face background, with the program's
+// icon when `withIcon`. A class registered before stays as it is.
+void RegisterWindowClass(const wchar_t* name, WNDPROC proc, bool withIcon);
+
 // The light orange of the group panels' caption bars.
 inline constexpr COLORREF CaptionBarColour = RGB(255, 207, 159);
 inline constexpr COLORREF Maroon = RGB(128, 0, 0);

@@ -13,25 +13,10 @@ namespace {
 constexpr int OuterWidth = 594;
 constexpr int OuterHeight = 554;
 
-void RegisterDebugClass(WNDPROC proc) {
-    static const bool registered = [proc] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = proc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-        wc.lpszClassName = DebugClass;
-        return ::RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 TDebug::TDebug() {
-    RegisterDebugClass(&TDebug::WindowProc);
+    RegisterWindowClass(DebugClass, &TDebug::WindowProc, true);
     font_ = PixelFont(L"MS Sans Serif", 11);
     memoFont_ = PixelFont(L"Courier New", 11);
     window_.reset(::CreateWindowExW(0, DebugClass, L"Debug", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,

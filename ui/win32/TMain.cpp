@@ -27,21 +27,6 @@ constexpr DWORD MainStyle =
 constexpr int PortListDropHeight = 200;
 constexpr int PortBoxHeight = 21;
 
-void RegisterMainClass(WNDPROC proc) {
-    static const bool registered = [proc] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = proc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.hIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
-        wc.lpszClassName = MainClass;
-        return ::RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 // The closed box of a drop-down list is its item field plus a frame. Wine answers
 // CB_GETITEMHEIGHT with 2 more than what CB_SETITEMHEIGHT took, so the field is set and
 // the box measured until the box has the height asked for.
@@ -75,7 +60,7 @@ std::string WindowTextUtf8(HWND window) {
 
 TMain::TMain(TPortListSource ports) {
     RegisterControlClasses();
-    RegisterMainClass(&TMain::WindowProc);
+    RegisterWindowClass(MainClass, &TMain::WindowProc, true);
     defaultFont_ = PixelFont(L"MS Sans Serif", 11);
     groupFont_ = PixelFont(L"Tahoma", 11, true);
     infoFont_ = PixelFont(L"Tahoma", 12, true);

@@ -14,20 +14,6 @@ constexpr int DesignClientHeight = 123;
 constexpr DWORD DialogStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
 constexpr DWORD DialogExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
 
-void RegisterDialogClass(WNDPROC proc) {
-    static const bool registered = [proc] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = proc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = MsgBoxClass;
-        return ::RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 // The other enabled top-level windows of this thread, disabled while the dialog is
 // shown and enabled again afterwards.
 class DisabledWindows {
@@ -58,7 +44,7 @@ class DisabledWindows {
 }  // namespace
 
 TMsgBox::TMsgBox() {
-    RegisterDialogClass(&TMsgBox::WindowProc);
+    RegisterWindowClass(MsgBoxClass, &TMsgBox::WindowProc, false);
     font_ = PixelFont(L"MS Sans Serif", 11);
     labelFont_ = PixelFont(L"Verdana", 11);
     static const wchar_t* const iconNames[] = {L"WARNING", L"ERROR", L"INFORMATION",
