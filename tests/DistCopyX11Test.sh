@@ -12,15 +12,7 @@ appbuilder=$2
 source "$(dirname "$0")/display.sh"
 # Exit status 77 tells CTest that the test was skipped.
 if missing=$(display_tools_missing); then echo "$missing is not installed: skipped"; exit 77; fi
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
-  stop_display
-  wait 2> /dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_session
 
 start_display 640x400 || { echo "FAIL: no X display"; exit 1; }
 export QT_QPA_PLATFORM=xcb

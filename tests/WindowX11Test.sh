@@ -13,15 +13,7 @@ if missing=$(display_tools_missing xdotool xwininfo import convert); then
   exit 77
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
-  stop_display
-  wait 2> /dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_session
 fail() {
   echo "FAIL ($test_case): $*"
   [ -z "${main:-}" ] || xprop -id "$main" _NET_WM_STATE WM_STATE 2>&1 | tr "\n" " "

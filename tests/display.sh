@@ -6,6 +6,8 @@
 #   stop_display                    ends openbox and the X server
 #   wait_for TENTHS COMMAND...      runs COMMAND every tenth of a second until it
 #                                   succeeds, for at most TENTHS tenths
+#   start_session                   a scratch folder $work and a list $pids of background
+#                                   processes, removed (and the display stopped) at exit
 
 display_tools_missing() {
     local tool
@@ -73,4 +75,18 @@ stop_display() {
     stop_display_processes
     [ -z "$display_dir" ] || rm -rf "$display_dir"
     display_dir=""
+}
+
+start_session() {
+    work=$(mktemp -d)
+    pids=()
+    trap end_session EXIT
+}
+
+end_session() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+    stop_display
+    wait 2> /dev/null || true
+    rm -rf "$work"
 }

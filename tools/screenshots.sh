@@ -12,15 +12,7 @@ if missing=$(display_tools_missing xdotool xwininfo import); then
   echo "screenshots: $missing is not installed (make deps)" >&2
   exit 1
 fi
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2> /dev/null || true; done
-  stop_display
-  wait 2> /dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+start_session
 
 start_display 640x400
 export QT_QPA_PLATFORM=xcb
