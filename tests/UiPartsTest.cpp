@@ -1,8 +1,10 @@
-// The dialog layout arithmetic, the debug log's line formats and the distribution copy.
+// The dialog layout arithmetic, the debug log's line formats, the distribution copy and
+// the progress bar's shown values.
 #include <gtest/gtest.h>
 
 #include "DebugLog.h"
 #include "DistCopy.h"
+#include "MainController.h"
 #include "MsgBoxLayout.h"
 #include "TempDir.h"
 
@@ -161,6 +163,19 @@ TEST(DistCopyTest, NamesBeyondAsciiAreUtf8) {
     // "Prüfstand" and "Prüfplatz" as UTF-8 bytes, as the program holds names.
     EXPECT_TRUE(CopyToDist("Pr\xC3\xBC" "fstand", "Pr\xC3\xBC" "fplatz"));
     EXPECT_EQ(testing::ReadFile(u8"dist/Pr\u00FCfplatz/Pr\u00FCfstand"), "new build");
+}
+
+// A position past the maximum shows a full bar; a maximum of 0 an empty one of 1.
+TEST(ShownProgressTest, ClampsWhatTheUpdateReports) {
+    struct Case {
+        std::uint32_t maximum, position, shownMaximum, shownPosition;
+    };
+    for (const Case c : {Case{7936, 2560, 7936, 2560}, Case{7936, 8192, 7936, 7936},
+                         Case{0, 0, 1, 0}, Case{0, 5, 1, 1}}) {
+        const TShownProgress shown = ShownProgress(c.maximum, c.position);
+        EXPECT_EQ(shown.maximum, c.shownMaximum) << c.maximum << "/" << c.position;
+        EXPECT_EQ(shown.position, c.shownPosition) << c.maximum << "/" << c.position;
+    }
 }
 
 }  // namespace

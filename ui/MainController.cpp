@@ -28,6 +28,11 @@ std::string DevPrefix(const std::string& devDir) {
 
 }  // namespace
 
+TShownProgress ShownProgress(std::uint32_t maximum, std::uint32_t position) {
+    const std::uint32_t shownMaximum = std::max<std::uint32_t>(1, maximum);
+    return {shownMaximum, std::min(position, shownMaximum)};
+}
+
 std::string ShortPortName(const std::string& name, const std::string& devDir) {
     const std::string prefix = DevPrefix(devDir);
     if (prefix.empty() || name.size() <= prefix.size() ||

@@ -36,6 +36,15 @@ std::string PortDevicePath(const std::string& shown, const std::string& devDir =
 void ShowShortPortNames(TPortSelector& selector, const std::string& remembered,
                         const std::string& devDir = "/dev");
 
+// What a progress bar shows of the values an update reports: the last block may move
+// the position past the maximum, and a maximum of 0 would turn some bars into a busy
+// indicator, so both are clamped.
+struct TShownProgress {
+    std::uint32_t maximum = 1;
+    std::uint32_t position = 0;
+};
+TShownProgress ShownProgress(std::uint32_t maximum, std::uint32_t position);
+
 class TMainView {
   public:
     virtual ~TMainView() = default;

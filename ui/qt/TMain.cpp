@@ -219,11 +219,9 @@ void TMain::SetProgressPosition(std::uint32_t position) {
     ShowProgress();
 }
 
-// The last block may move the position past the maximum, and a maximum of 0 would
-// turn the bar into a busy indicator: the bar shows the values clamped.
 void TMain::ShowProgress() {
-    const auto maximum = std::max<std::uint32_t>(1, progressMax_);
-    pBar->Show(static_cast<int>(maximum), static_cast<int>(std::min(progressPos_, maximum)));
+    const TShownProgress shown = ShownProgress(progressMax_, progressPos_);
+    pBar->Show(static_cast<int>(shown.maximum), static_cast<int>(shown.position));
 }
 
 // Qt hands the focus of a disabled button to the next control, and the next Space

@@ -3,8 +3,6 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <algorithm>
-
 #include "ComIo.h"
 #include "Controls.h"
 #include "DistCopy.h"
@@ -311,11 +309,10 @@ void TMain::SetProgressPosition(std::uint32_t position) {
     ShowProgress();
 }
 
-// The last block may move the position past the maximum; a maximum of 0 is shown as 1.
 void TMain::ShowProgress() {
-    const auto maximum = std::max<std::uint32_t>(1, progressMax_);
-    ::SendMessageW(pBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
-    ::SendMessageW(pBar, PBM_SETPOS, static_cast<WPARAM>(std::min(progressPos_, maximum)), 0);
+    const TShownProgress shown = ShownProgress(progressMax_, progressPos_);
+    ::SendMessageW(pBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(shown.maximum));
+    ::SendMessageW(pBar, PBM_SETPOS, static_cast<WPARAM>(shown.position), 0);
 }
 
 // A disabled control loses the focus and the keyboard would reach nothing: the focus
