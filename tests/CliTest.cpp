@@ -1,10 +1,6 @@
 // kordel-flash as a user or script runs it, against simulated modules.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,88 +11,23 @@
 #include "JsonCheck.h"
 #include "KordelSim.h"
 #include "Reporter.h"
+#include "RunProgram.h"
 #include "TempDir.h"
 #include "TerminalScreen.h"
 #include "Version.h"
 
-extern char** environ;
-
 namespace kordel {
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = testing::ProgramRun;
 
-struct RunOptions {
-    int signalAfterMs = -1;  // sends `signal` this long after the start
-    int signal = SIGINT;
-    std::vector<std::string> environment;  // NAME=VALUE added to the test's own
+struct RunOptions : testing::ProgramOptions {
     const char* program = KORDEL_FLASH;
 };
 
-// Runs kordel-flash (or another program) with `args`, standard output and error on pipes.
+// Runs kordel-flash (or another program) with `args`.
 Result RunFlash(const std::vector<std::string>& args, const RunOptions& options = {}) {
-    int outPipe[2], errPipe[2];
-    EXPECT_EQ(::pipe(outPipe), 0);
-    EXPECT_EQ(::pipe(errPipe), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
-        posix_spawn_file_actions_addclose(&actions, fd);
-    }
-    std::vector<std::string> all = {options.program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings = options.environment;
-    for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
-    std::vector<char*> env;
-    for (auto& e : envStrings) env.push_back(e.data());
-    env.push_back(nullptr);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, options.program, &actions, nullptr, argv.data(), env.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-
-    Result r;
-    const auto start = std::chrono::steady_clock::now();
-    bool interrupted = false;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    int open = 2;
-    while (open > 0) {
-        ::poll(fds, 2, 20);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
-        if (options.signalAfterMs >= 0 && !interrupted && ms >= options.signalAfterMs) {
-            ::kill(pid, options.signal);
-            interrupted = true;
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
+    return testing::RunProgram(options.program, args, options);
 }
 
 std::size_t Count(const std::string& text, const std::string& what) {

@@ -4,14 +4,8 @@
 //  - exit 0 only when the module got the whole image, and fail where a fault must fail;
 //  - end with one of the texts the updater is allowed to show;
 //  - end within its time bound, without keeping a processor busy while it waits.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,13 +20,10 @@
 #include <vector>
 
 #include "KordelSim.h"
-
-extern char** environ;
+#include "RunProgram.h"
 
 namespace kordel {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int Blocks = 31;  // the embedded image: 7900 bytes
 constexpr double RunBoundSeconds = 10.0;
@@ -42,68 +33,18 @@ constexpr unsigned DefaultSeed = 20261210;
 // per run, plus this share of the time they took.
 constexpr double SpareCpuShare = 0.03;
 
-struct FlashRun {
-    int exitCode = -1;
-    std::string out, err;
-    double wallSeconds = 0, cpuSeconds = 0;
-};
+using FlashRun = testing::ProgramRun;
 
 // Runs kordel-flash with `args`; killed when it outlives the bound by far.
-FlashRun RunFlash(std::vector<std::string> args);
+FlashRun RunFlash(const std::vector<std::string>& args) {
+    testing::ProgramOptions options;
+    options.signalAfterMs = 60000;
+    options.signal = SIGKILL;
+    return testing::RunProgram(KORDEL_FLASH, args, options);
+}
 
 FlashRun Update(const std::string& port) {
     return RunFlash({"--json", "--port", port});
-}
-
-FlashRun RunFlash(std::vector<std::string> args) {
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) std::abort();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    args.insert(args.begin(), KORDEL_FLASH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, KORDEL_FLASH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    FlashRun run;
-    if (spawned != 0) return run;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    bool killed = false;
-    for (int open = 2; open > 0;) {
-        ::poll(fds, 2, 100);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-        if (!killed && Clock::now() - start > std::chrono::seconds(60)) {
-            ::kill(pid, SIGKILL);
-            killed = true;
-        }
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    run.wallSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
 }
 
 enum class Outcome { Succeeds, Fails, Either };
