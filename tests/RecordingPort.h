@@ -3,6 +3,7 @@
 // request with a chosen error number (or NoErrorNumber).
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -111,9 +112,11 @@ class RecordingPort final : public TComPort {
         return Result("ClearErrors");
     }
     // args: abort, receive side, transmit side.
+    // "AbortPurge" fails only the purge that aborts pending I/O (the first step of Close).
     int PlatformPurge(bool abortIo, bool rx, bool tx) override {
         Note("Purge", {abortIo, rx, tx});
         if (int r = Result("Purge")) return r;
+        if (int r = abortIo ? Result("AbortPurge") : 0) return r;
         if (!open_) return BadHandle;
         if (rx) incoming.clear();
         return 0;
@@ -142,5 +145,36 @@ class RecordingPort final : public TComPort {
     bool open_ = false;
     std::uint32_t readConstant_ = 0;
 };
+
+// Makes `port` answer as a module does, for updates through a window or a link: the
+// identification with its code, twelve CPU-ID bytes, status 0 for everything else. The
+// crypt word is not checked. Each written block is kept in `flash` by its address.
+inline void PlayModule(RecordingPort& port,
+                       std::map<std::uint32_t, std::vector<std::uint8_t>>& flash) {
+    port.onWrite = [&port, &flash](const std::vector<std::uint8_t>& request) {
+        std::vector<std::uint8_t> data;
+        if (request[4] == 0xF2) {
+            data.assign(48, 0);
+            data[8] = 0x41;
+            data[9] = 0x43;
+        } else if (request[4] == 0xF5) {
+            data.assign(12, 0x5A);
+        } else if (request[4] == 0xF9 && request.size() == 269) {
+            const std::uint32_t address = request[6] | request[7] << 8 | request[8] << 16 |
+                                          static_cast<std::uint32_t>(request[9]) << 24;
+            flash[address].assign(request.begin() + 12, request.end() - 1);
+        }
+        // Filled by index: GCC 12 warns falsely (-Warray-bounds) on inserting into a
+        // vector made from a short list.
+        std::vector<std::uint8_t> reply(7 + data.size());
+        reply[0] = 0x1B;
+        reply[1] = request[1];
+        reply[2] = static_cast<std::uint8_t>(data.size());
+        reply[5] = 0x0E;
+        std::copy(data.begin(), data.end(), reply.begin() + 6);
+        for (std::size_t i = 0; i + 1 < reply.size(); ++i) reply.back() ^= reply[i];
+        port.incoming.assign(reply.begin(), reply.end());
+    };
+}
 
 }  // namespace kordel::testing
