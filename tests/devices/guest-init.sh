@@ -224,19 +224,27 @@ setup_failure() {
   fi
 }
 
-# DTR and RTS at two opens one after the other, from usbmon: the first open finds the
-# driver's own settings, the second what the tool left at its close.
+# DTR and RTS at three opens one after the other, from usbmon: the first open finds what
+# was there before, the later ones what the tool left at its close.
 lines_at_open() {
   local name=$1 port=$2
   cat /sys/kernel/debug/usb/usbmon/0u > /tmp/usbmon.txt &
   local cat=$!
   usleep 200000
-  kordel-flash --port $port > /dev/null 2>&1
+  for i in 1 2 3; do
+    kordel-flash --port $port > /dev/null 2>&1
+    usleep 100000
+  done
   usleep 100000
-  kordel-flash --port $port > /dev/null 2>&1
-  usleep 200000
   kill $cat
-  fact "DTR/RTS at open, $name: $(kordel-lab-check usbmon /tmp/usbmon.txt | tr '\n' ';')"
+  local found=$(kordel-lab-check usbmon /tmp/usbmon.txt | tr '\n' ';')
+  # Each open may leave them up for one USB round trip, never for long and never for good.
+  local long=$(echo "$found" | tr ';' '\n' | awk '/never lowered/ || $(NF - 1) > 500')
+  if [ -z "$long" ]; then
+    result "lines-at-open-$1" PASS "up $(echo "$found" | sed 's/up //g')"
+  else
+    result "lines-at-open-$1" FAIL "$found"
+  fi
 }
 
 # ---------------------------------------------------------------- runs
@@ -254,7 +262,7 @@ run_tests() {
     fact "time unplug $(ms_since $t) ms"
     t=$(now_us)
     hangup_read cdc_acm $ACM 4407315 "kill -HUP $MODULE" "kill -USR2 $MODULE"
-    lines_at_open "cdc_acm (GadgetFS module)" $ACM
+    lines_at_open cdc_acm-gadgetfs $ACM
     fact "time hang-up and lines $(ms_since $t) ms"
     stop_module
   else
@@ -264,7 +272,7 @@ run_tests() {
   start_acm_gadget
   setup_failure break-not-supported $ACM "EscapeCommFunction function failed (Error: 95)" \
     "cannot send the break"
-  lines_at_open "cdc_acm (configfs ACM)" $ACM
+  lines_at_open cdc_acm-configfs $ACM
   fact "time break-not-supported $(ms_since $t) ms"
   t=$(now_us)
   if wait_for $FTDI 10; then
