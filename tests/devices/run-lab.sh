@@ -19,8 +19,8 @@ mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
 started=$SECONDS
 
-skip() { echo "test-devices: skipped: $*"; exit 77; }
-die() { echo "test-devices: $*" >&2; exit 1; }
+skip() { echo "$mode-devices: skipped: $*"; exit 77; }
+die() { echo "$mode-devices: $*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- QEMU
 
@@ -73,7 +73,7 @@ fetch_kernel() {
   find "$dir.part/root/lib/modules" -name '*.ko' -exec mv {} "$dir.part/modules/" \;
   rm -rf "$dir.part/root" "$deb"
   mv "$dir.part" "$dir"
-  echo "test-devices: fetched and unpacked $pkg in $((SECONDS - t)) s"
+  echo "$mode-devices: fetched and unpacked $pkg in $((SECONDS - t)) s"
 }
 
 pkg=$(kernel_package)
@@ -140,7 +140,7 @@ first=1
 while IFS= read -r line <&3; do
   line=${line%$'\r'}
   if [ $first = 1 ] && [ "${line#@@}" != "$line" ]; then
-    echo "test-devices: guest up after $((SECONDS - boot)) s"
+    echo "$mode-devices: guest up after $((SECONDS - boot)) s"
     first=0
   fi
   case $line in
@@ -157,7 +157,7 @@ while IFS= read -r line <&3; do
   esac
 done
 if [ -z "${done:-}" ]; then
-  echo "test-devices: the guest did not finish (QEMU ended or timed out)"
+  echo "$mode-devices: the guest did not finish (QEMU ended or timed out)"
   failed=$((failed + 1))
 fi
 if [ "$mode" = bench ] && [ -n "$bench" ]; then
@@ -167,6 +167,6 @@ if [ "$mode" = bench ] && [ -n "$bench" ]; then
     printf "cdc_acm / protocol floor (1115 ms): %.3f\npty / protocol floor: %.3f\ncdc_acm / pty: %.3f\n",
            acm / 1115, pty / 1115, acm / pty }'
 fi
-echo "test-devices: $((SECONDS - started)) s in all"
+echo "$mode-devices: $((SECONDS - started)) s in all"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
