@@ -422,22 +422,9 @@ class GuiTest : public QObject {
     // next START opens the port anew and updates the module.
     void failedPurgeAtTheCloseStillClosesThePort() {
         Start();
-        auto fake = std::make_unique<testing::RecordingPort>();
-        testing::RecordingPort* port = fake.get();
-        port->OnAfterOpen = [](TComPort& p) { ComIo->cPortAfterOpen(p); };
-        port->OnAfterClose = [](TComPort& p) { ComIo->cPortAfterClose(p); };
         std::map<std::uint32_t, std::vector<std::uint8_t>> flash;
-        testing::PlayModule(*port, flash);
-        const auto play = port->onWrite;
-        int blocks = 0;
-        port->onWrite = [&](const std::vector<std::uint8_t>& request) {
-            if (request[4] == 0xF9 && ++blocks == 2) {
-                port->failWith["Read"] = 1167;  // the device is not connected
-                port->failWith["AbortPurge"] = 1167;
-            }
-            play(request);
-        };
-        ComIo->cPort = std::move(fake);
+        // 1167: the device is not connected.
+        testing::RecordingPort* port = &testing::GiveVanishingModule(*ComIo, flash, 1167);
         QStringList texts;
         bool stop = false;
         CloseEveryDialog(texts, stop);
@@ -449,7 +436,6 @@ class GuiTest : public QObject {
         QCOMPARE(port->CallsOf("Close").size(), std::size_t{1});
 
         port->failWith.clear();
-        blocks = 10;
         flash.clear();
         QTest::mouseClick(Main->ButStart, Qt::LeftButton);
         stop = true;

@@ -8,9 +8,11 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ComIo.h"
 #include "ComPort.h"
 
 namespace kordel::testing {
@@ -175,6 +177,30 @@ inline void PlayModule(RecordingPort& port,
         for (std::size_t i = 0; i + 1 < reply.size(); ++i) reply.back() ^= reply[i];
         port.incoming.assign(reply.begin(), reply.end());
     };
+}
+
+// Gives `io` a recording port that plays the module and, at the second block it is sent,
+// goes away as an unplugged adapter does: its reads and the purge that starts the close
+// fail with `error` until the test clears failWith (plugs it in again). Returns the port.
+inline RecordingPort& GiveVanishingModule(TComIo& io,
+                                          std::map<std::uint32_t, std::vector<std::uint8_t>>& flash,
+                                          int error) {
+    auto fake = std::make_unique<RecordingPort>();
+    RecordingPort& port = *fake;
+    port.OnAfterOpen = [&io](TComPort& p) { io.cPortAfterOpen(p); };
+    port.OnAfterClose = [&io](TComPort& p) { io.cPortAfterClose(p); };
+    PlayModule(port, flash);
+    auto blocks = std::make_shared<int>(0);
+    port.onWrite = [&port, error, blocks,
+                    play = port.onWrite](const std::vector<std::uint8_t>& request) {
+        if (request[4] == 0xF9 && ++*blocks == 2) {
+            port.failWith["Read"] = error;
+            port.failWith["AbortPurge"] = error;
+        }
+        play(request);
+    };
+    io.cPort = std::move(fake);
+    return port;
 }
 
 }  // namespace kordel::testing

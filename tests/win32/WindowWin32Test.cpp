@@ -228,23 +228,10 @@ std::wstring StatusText() {
 // the port is closed all the same (LED red), and the next START opens the port anew and
 // updates the module.
 TEST_F(WindowTest, PortThatWentAwayIsClosedAndTheNextUpdateSucceeds) {
-    auto fake = std::make_unique<testing::RecordingPort>();
-    testing::RecordingPort* port = fake.get();
-    port->OnAfterOpen = [](TComPort& p) { ComIo->cPortAfterOpen(p); };
-    port->OnAfterClose = [](TComPort& p) { ComIo->cPortAfterClose(p); };
-    std::map<std::uint32_t, std::vector<std::uint8_t>> flash;
-    testing::PlayModule(*port, flash);
-    const auto play = port->onWrite;
-    int blocks = 0;
-    port->onWrite = [&](const std::vector<std::uint8_t>& request) {
-        if (request[4] == 0xF9 && ++blocks == 2) {
-            port->failWith["Read"] = ERROR_DEVICE_NOT_CONNECTED;
-            port->failWith["AbortPurge"] = ERROR_DEVICE_NOT_CONNECTED;
-        }
-        play(request);
-    };
     auto original = std::move(ComIo->cPort);
-    ComIo->cPort = std::move(fake);
+    std::map<std::uint32_t, std::vector<std::uint8_t>> flash;
+    testing::RecordingPort* port =
+        &testing::GiveVanishingModule(*ComIo, flash, ERROR_DEVICE_NOT_CONNECTED);
     dialogTexts.clear();
     const UINT_PTR closer = ::SetTimer(nullptr, 0, 50, CloseEveryDialog);
 
