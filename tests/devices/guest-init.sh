@@ -20,7 +20,6 @@ echo 1 > /proc/sys/kernel/printk
 
 MODE=$(sed -n 's/.*lab=\([a-z]*\).*/\1/p' /proc/cmdline)
 . /lab/lab.env
-UDC=dummy_udc.0
 ACM=/dev/ttyACM0
 FTDI=/dev/ttyUSB0
 REC=/tmp/record

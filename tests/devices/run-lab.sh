@@ -9,6 +9,9 @@
 # The kernel package is fetched with apt-get download and unpacked into CACHE_DIR (kept
 # there for the next run); nothing is installed into /boot. Prints one line per scenario
 # and exits 1 when one failed, 77 (skipped) when QEMU cannot start here, saying why.
+# Software emulation (TCG) by default: the KVM of these machines cannot run a stock kernel;
+# KORDEL_LAB_KVM=1 uses KVM where it can. KORDEL_LAB_QEMU names another QEMU binary,
+# KORDEL_LAB_VERBOSE=1 shows the guest's other output.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -24,11 +27,11 @@ die() { echo "$mode-devices: $*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- QEMU
 
-qemu=$(command -v qemu-system-x86_64 || true)
+qemu=${KORDEL_LAB_QEMU:-$(command -v qemu-system-x86_64 || true)}
 [ -n "$qemu" ] || skip "qemu-system-x86_64 is not installed"
 if ! probe=$(echo quit | timeout 60 "$qemu" -accel tcg -machine none -display none -nodefaults \
                -no-user-config -S -monitor stdio 2>&1); then
-  skip "QEMU cannot start: $probe"
+  skip "$qemu cannot start a machine (${probe:-no output}); the lab needs QEMU with software emulation"
 fi
 busybox=/bin/busybox
 { ldd "$busybox" 2>&1 || true; } | grep -q "not a dynamic executable" || die "$busybox is not the static busybox (busybox-static)"
