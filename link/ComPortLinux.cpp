@@ -51,7 +51,8 @@ const timespec* TimeLeft(const std::optional<Clock::time_point>& deadline, times
 // Waits on `fd` (and, when `cancellable`, on the cancel descriptor too), restarted after
 // signals with the time that is left. Returns the revents of `fd` (0 on time-out) or
 // -errno; a cancellable wait raises ECancelled once cancellation was requested.
-int Wait(int fd, short events, const std::optional<Clock::time_point>& deadline, bool cancellable) {
+int Wait(int fd, short events, const std::optional<Clock::time_point>& deadline,
+         bool cancellable) {
     bool watchCancel = cancellable;
     for (;;) {
         if (cancellable) ThrowIfCancelled();
@@ -108,7 +109,7 @@ class TComPortLinux final : public TComPort {
         // instance, even as root) leaves alone the exclusive flag of the holder.
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
         // The kernel raises DTR and RTS on every open of a port whose stored speed is not
-        // B0; a module resets on them. They go down first, before any other set-up step
+        // B0, and the module's line must keep them off. They go down first, before any other set-up step
         // (the ones below can each cost a USB round trip), and again after the line
         // settings, which raise them when the stored speed was B0.
         TLineSettings lines;
