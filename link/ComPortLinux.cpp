@@ -109,9 +109,9 @@ class TComPortLinux final : public TComPort {
         // instance, even as root) leaves alone the exclusive flag of the holder.
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
         // The kernel raises DTR and RTS on every open of a port whose stored speed is not
-        // B0, and the module's line must keep them off. They go down first, before any other set-up step
-        // (the ones below can each cost a USB round trip), and again after the line
-        // settings, which raise them when the stored speed was B0.
+        // B0, and the module's line must keep them off. They go down first, before any
+        // other set-up step (the ones below can each cost a USB round trip), and again
+        // after the line settings, which raise them when the stored speed was B0.
         TLineSettings lines;
         lines.controlDTR = FlowControl.ControlDTR();
         lines.controlRTS = FlowControl.ControlRTS();
