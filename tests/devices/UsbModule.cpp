@@ -427,6 +427,9 @@ class Device {
             if (p[0].revents & POLLIN) ReadEvents();
         }
         module_.WriteFlash();
+        // Unplugged before the end: the exit would close the controller's file while the
+        // relay may still wait on an endpoint, and hang.
+        Unplug();
         record_.Line("exit");
         return 0;
     }
