@@ -27,6 +27,7 @@ LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAU
 .PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean \
         build-release build-clang build-nogui package
 .PHONY: deps-windows windows test-windows bench-windows screenshots-windows
+.PHONY: test-devices bench-devices
 
 all: build
 
@@ -160,3 +161,21 @@ package: deps
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) \
 	       $(RELEASE_BUILD) $(CLANG_BUILD) $(NOGUI_BUILD)
+
+# The device lab: Debian's kernel under QEMU (software emulation), the scenarios run in
+# the guest against the kernel's real USB-serial drivers (tests/devices/run-lab.sh). The
+# kernel package is fetched with apt-get download and unpacked into $(DEVICES_CACHE),
+# never installed. QEMU that cannot start here is reported as skipped (status 77).
+DEVICES_CACHE    ?= $(BUILD)/devices
+DEVICES_PACKAGES := qemu-system-x86 busybox-static xz-utils
+
+test-devices: configure
+	$(call install_missing,$(DEVICES_PACKAGES))
+	cmake --build $(BUILD) --target lab-programs
+	tests/devices/run-lab.sh $(BUILD) $(DEVICES_CACHE) test
+
+# The update's wall time through cdc_acm and on a pseudo-terminal in the same guest.
+bench-devices: configure
+	$(call install_missing,$(DEVICES_PACKAGES))
+	cmake --build $(BUILD) --target lab-programs
+	tests/devices/run-lab.sh $(BUILD) $(DEVICES_CACHE) bench

@@ -54,6 +54,12 @@ std::string HintFor(const EComPort& e) {
         case EINVAL:
             if (settingUp) return "this port or adapter cannot run at 4407315 bit/s";
             return SystemText(error);
+        case EOPNOTSUPP:
+            if (e.Code() - 1 == CE_EscapeComFailed) {
+                return "this adapter cannot send the break that starts an update: "
+                       "use another adapter or the instrument's own serial port";
+            }
+            return SystemText(error);
         default:
             return SystemText(error);
     }

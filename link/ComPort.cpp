@@ -187,11 +187,15 @@ void TComPort::Open() {
 
 void TComPort::Close() {
     if (!connected_) return;
-    RaiseIf(PlatformPurge(true, false, false), CE_PurgeFailed);
+    // A port whose device went away fails the purge (a removed USB adapter on Windows).
+    // It is closed all the same, or it could never be opened again without a restart;
+    // the failure is reported once, after the close.
+    const int purgeError = PlatformPurge(true, false, false);
     StopWatcher();
     PlatformClose();
     connected_ = false;
     if (OnAfterClose) OnAfterClose(*this);
+    RaiseIf(purgeError, CE_PurgeFailed);
 }
 
 void TComPort::StartWatcher() {
@@ -202,7 +206,7 @@ void TComPort::CloseQuietly() noexcept {
     try {
         Close();
     } catch (...) {
-        StopWatcher();
+        // Close has released everything before it reports; nobody is left to tell.
     }
 }
 

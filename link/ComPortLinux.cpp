@@ -108,6 +108,14 @@ class TComPortLinux final : public TComPort {
         // The advisory lock comes first: an opener that does not get it (a second
         // instance, even as root) leaves alone the exclusive flag of the holder.
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? EBUSY : errno;
+        // The kernel raises DTR and RTS on every open of a port whose stored speed is not
+        // B0, and the module's line must keep them off. They go down first, before any
+        // other set-up step (the ones below can each cost a USB round trip), and again
+        // after the line settings, which raise them when the stored speed was B0.
+        TLineSettings lines;
+        lines.controlDTR = FlowControl.ControlDTR();
+        lines.controlRTS = FlowControl.ControlRTS();
+        ApplyControlLines(fd.get(), lines);
         UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (!wake) return errno;
         // TIOCEXCL keeps other users' opens out (root gets through; the lock stops it).
@@ -126,6 +134,8 @@ class TComPortLinux final : public TComPort {
             ::ioctl(fd_.get(), TIOCSSERIAL, &*savedSerial_);
             savedSerial_.reset();
         }
+        // Stored at B0, the port is opened next time without DTR and RTS being raised.
+        linux_tty::LeaveAtB0(fd_.get());
         ::ioctl(fd_.get(), TIOCNXCL);
         fd_.reset();
         wake_.reset();
@@ -135,9 +145,12 @@ class TComPortLinux final : public TComPort {
     // The Linux tty layer sizes its queues itself; there is nothing to set.
     int PlatformSetupQueues(std::uint32_t, std::uint32_t) override { return 0; }
 
+    // The control lines are set even when the line settings failed: a driver that refused
+    // the speed may have raised them on the way.
     int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actualBaud) override {
-        if (int err = linux_tty::ApplyLineSettings(fd_.get(), s, actualBaud)) return err;
-        return ApplyControlLines(s);
+        const int err = linux_tty::ApplyLineSettings(fd_.get(), s, actualBaud);
+        const int lines = ApplyControlLines(fd_.get(), s);
+        return err != 0 ? err : lines;
     }
 
     // Time-outs are kept and applied by every read and write.
@@ -313,14 +326,14 @@ class TComPortLinux final : public TComPort {
         }
     }
 
-    int ApplyControlLines(const TLineSettings& s) {
+    static int ApplyControlLines(int fd, const TLineSettings& s) {
         int set = 0;
         int clear = 0;
         (s.controlDTR == TDTRFlowControl::dtrDisable ? clear : set) |= TIOCM_DTR;
         (s.controlRTS == TRTSFlowControl::rtsDisable ? clear : set) |= TIOCM_RTS;
         if (s.controlRTS == TRTSFlowControl::rtsHandshake) set &= ~TIOCM_RTS;
         for (auto [request, bits] : {std::pair{TIOCMBIC, clear}, std::pair{TIOCMBIS, set}}) {
-            if (bits != 0 && ::ioctl(fd_.get(), request, &bits) != 0 && !NoModemLines(errno)) {
+            if (bits != 0 && ::ioctl(fd, request, &bits) != 0 && !NoModemLines(errno)) {
                 return errno;
             }
         }

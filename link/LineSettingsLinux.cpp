@@ -80,6 +80,15 @@ int ApplyLineSettings(int fd, const TLineSettings& s, std::uint32_t& actualBaud)
     return CloseEnough(s.baud, actualBaud) ? 0 : EINVAL;
 }
 
+int LeaveAtB0(int fd) {
+    struct termios2 tio {};
+    if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
+    tio.c_cflag &= ~(CBAUD | CIBAUD);
+    tio.c_cflag |= B0;
+    tio.c_ospeed = tio.c_ispeed = 0;
+    return ioctl(fd, TCSETS2, &tio) != 0 ? errno : 0;
+}
+
 int ReadLineParams(int fd, LineParams& out) {
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return errno;

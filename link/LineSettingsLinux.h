@@ -13,6 +13,10 @@ namespace kordel::linux_tty {
 // output rate the driver reports afterwards.
 int ApplyLineSettings(int fd, const TLineSettings& s, std::uint32_t& actualBaud);
 
+// Sets the line speed to B0 (which drops DTR and RTS) and leaves the rest as it is; the
+// tty keeps it for the next open, which then raises neither line. Returns 0 or errno.
+int LeaveAtB0(int fd);
+
 // The line as the driver has it now.
 struct LineParams {
     std::uint32_t outputBaud = 0;

@@ -125,6 +125,11 @@ TEST(HintTest, NamedCauses) {
     EXPECT_EQ(cli::HintFor(EComPort(CE_OpenFailed, EISDIR)), std::strerror(EISDIR));
     EXPECT_EQ(cli::HintFor(EComPort(CE_WriteFailed, EINVAL)), std::strerror(EINVAL));
     EXPECT_NE(cli::HintFor(EComPort(CE_OpenFailed, EACCES)).find("dialout"), std::string::npos);
+    // An adapter without break (a CDC-ACM port that does not offer it) refuses the break.
+    EXPECT_EQ(cli::HintFor(EComPort(CE_EscapeComFailed, EOPNOTSUPP)),
+              "this adapter cannot send the break that starts an update: use another adapter "
+              "or the instrument's own serial port");
+    EXPECT_EQ(cli::HintFor(EComPort(CE_WriteFailed, EOPNOTSUPP)), std::strerror(EOPNOTSUPP));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "ComIo.h"
 #include "Globals.h"
 #include "KordelSim.h"
+#include "RecordingPort.h"
 #include "Resources.h"
 #include "TDebug.h"
 #include "TMain.h"
@@ -45,6 +46,18 @@ void Poll(std::function<bool()> check) {
         if (check()) timer->deleteLater();
     });
     timer->start();
+}
+
+// Closes every message dialog as it shows, keeping its text, until `stop` is set.
+void CloseEveryDialog(QStringList& texts, const bool& stop) {
+    Poll([&texts, &stop] {
+        if (stop) return true;
+        if (MsgBox->isVisible()) {
+            texts << MsgBox->InfoLabel->text();
+            MsgBox->close();
+        }
+        return false;
+    });
 }
 
 // Accepts the application's standard error box once it shows, keeping its text.
@@ -367,6 +380,70 @@ class GuiTest : public QObject {
         objects.reset();
         QVERIFY(Settings().find("\r\nNormPos=") != std::string::npos);
         QVERIFY(Settings().find("ComPort=") == std::string::npos);  // only the close writes it
+    }
+
+    // A module that hangs up in the middle of the block writes, as an unplugged adapter:
+    // the port's failure is shown, the port is closed (LED off), and once a module is
+    // back under the same name the next START updates it.
+    void unpluggedModuleIsClosedAndTheNextUpdateSucceeds() {
+        const std::string name = (dir->Path() / "ttyKORDEL").string();
+        sim::SimOptions options;
+        options.linkPath = name;
+        std::string error;
+        options.faults.push_back(*sim::ParseFaultRule("F9@2=hangup", error));
+        module = std::make_unique<sim::KordelSim>(options);
+        Start("[CONFIG]\r\nComPort=" + name + "\r\n", name);
+        QCOMPARE(Main->cbPort->currentText().toStdString(), name);
+        QStringList texts;
+        bool stop = false;
+        CloseEveryDialog(texts, stop);
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].contains("function failed (Error: "), qPrintable(texts[0]));
+        QVERIFY(!Main->LED1->Status());
+        QVERIFY(!ComIo->cPort->Connected());
+        QVERIFY(Main->ButStart->isEnabled());
+        QCOMPARE(Main->StatusText(), QString("Select COM-Port and press START"));
+
+        module.reset();  // plugged in again
+        options.faults.clear();
+        module = std::make_unique<sim::KordelSim>(options);
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        stop = true;
+        QTest::qWait(20);
+        QCOMPARE(texts.size(), 1);
+        QCOMPARE(Main->StatusText(), QString("Update OK"));
+        QVERIFY(!Main->LED1->Status());
+        QCOMPARE(module->Flash().size(), std::size_t{768});
+    }
+
+    // An unplugged adapter on Windows also fails the purge that starts the close. The
+    // window shows that failure once, the port is closed all the same (LED off), and the
+    // next START opens the port anew and updates the module.
+    void failedPurgeAtTheCloseStillClosesThePort() {
+        Start();
+        std::map<std::uint32_t, std::vector<std::uint8_t>> flash;
+        // 1167: the device is not connected.
+        testing::RecordingPort* port = &testing::GiveVanishingModule(*ComIo, flash, 1167);
+        QStringList texts;
+        bool stop = false;
+        CloseEveryDialog(texts, stop);
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(texts, QStringList({"ReadFile function failed (Error: 1167)",
+                                     "PurgeComm function failed (Error: 1167)"}));
+        QVERIFY(!Main->LED1->Status());
+        QVERIFY(!port->Connected());
+        QCOMPARE(port->CallsOf("Close").size(), std::size_t{1});
+
+        port->failWith.clear();
+        flash.clear();
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        stop = true;
+        QTest::qWait(20);
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(Main->StatusText(), QString("Update OK"));
+        QVERIFY(!Main->LED1->Status());
+        QCOMPARE(flash.size(), std::size_t{3});
     }
 
     void debugLogWindow() {

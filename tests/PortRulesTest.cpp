@@ -174,6 +174,32 @@ TEST_F(PortRulesTest, ConnectNeverResetsTheSequence) {
     EXPECT_EQ(io.Seq, 4);
 }
 
+// A port whose device went away fails the purge that aborts pending I/O. Close still
+// releases the device, marks the port closed and tells the link (LED off), then reports
+// the failure once; the next Connect opens the device anew.
+TEST_F(PortRulesTest, ClosingAfterAFailedPurgeReleasesThePortAndReportsOnce) {
+    io.Connect(4407315);
+    port->failWith["AbortPurge"] = 31;
+    try {
+        io.DisConnect();
+        ADD_FAILURE() << "the failed purge is reported";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(std::string(e.what()), "PurgeComm function failed (Error: 31)");
+    }
+    EXPECT_FALSE(port->Connected());
+    EXPECT_EQ(port->CallsOf("Close").size(), 1u) << "the device is released";
+    ASSERT_FALSE(port->calls.empty());
+    EXPECT_EQ(port->calls.back().op, "AfterClose");
+    EXPECT_NO_THROW(io.DisConnect()) << "reported once";
+
+    const std::size_t mark = port->calls.size();
+    io.Connect(4407315);
+    EXPECT_EQ(Since(mark).front().op, "Open") << "nothing left to close first";
+    EXPECT_TRUE(port->Connected());
+    port->failWith.clear();
+    EXPECT_EQ(Exchange(), 0);
+}
+
 // ---------------------------------------------------------------- failures as messages
 
 struct FailureCase {

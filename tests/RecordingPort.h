@@ -3,13 +3,16 @@
 // request with a chosen error number (or NoErrorNumber).
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ComIo.h"
 #include "ComPort.h"
 
 namespace kordel::testing {
@@ -111,9 +114,11 @@ class RecordingPort final : public TComPort {
         return Result("ClearErrors");
     }
     // args: abort, receive side, transmit side.
+    // "AbortPurge" fails only the purge that aborts pending I/O (the first step of Close).
     int PlatformPurge(bool abortIo, bool rx, bool tx) override {
         Note("Purge", {abortIo, rx, tx});
         if (int r = Result("Purge")) return r;
+        if (int r = abortIo ? Result("AbortPurge") : 0) return r;
         if (!open_) return BadHandle;
         if (rx) incoming.clear();
         return 0;
@@ -142,5 +147,60 @@ class RecordingPort final : public TComPort {
     bool open_ = false;
     std::uint32_t readConstant_ = 0;
 };
+
+// Makes `port` answer as a module does, for updates through a window or a link: the
+// identification with its code, twelve CPU-ID bytes, status 0 for everything else. The
+// crypt word is not checked. Each written block is kept in `flash` by its address.
+inline void PlayModule(RecordingPort& port,
+                       std::map<std::uint32_t, std::vector<std::uint8_t>>& flash) {
+    port.onWrite = [&port, &flash](const std::vector<std::uint8_t>& request) {
+        std::vector<std::uint8_t> data;
+        if (request[4] == 0xF2) {
+            data.assign(48, 0);
+            data[8] = 0x41;
+            data[9] = 0x43;
+        } else if (request[4] == 0xF5) {
+            data.assign(12, 0x5A);
+        } else if (request[4] == 0xF9 && request.size() == 269) {
+            const std::uint32_t address = request[6] | request[7] << 8 | request[8] << 16 |
+                                          static_cast<std::uint32_t>(request[9]) << 24;
+            flash[address].assign(request.begin() + 12, request.end() - 1);
+        }
+        // Filled by index: GCC 12 warns falsely (-Warray-bounds) on inserting into a
+        // vector made from a short list.
+        std::vector<std::uint8_t> reply(7 + data.size());
+        reply[0] = 0x1B;
+        reply[1] = request[1];
+        reply[2] = static_cast<std::uint8_t>(data.size());
+        reply[5] = 0x0E;
+        std::copy(data.begin(), data.end(), reply.begin() + 6);
+        for (std::size_t i = 0; i + 1 < reply.size(); ++i) reply.back() ^= reply[i];
+        port.incoming.assign(reply.begin(), reply.end());
+    };
+}
+
+// Gives `io` a recording port that plays the module and, at the second block it is sent,
+// goes away as an unplugged adapter does: its reads and the purge that starts the close
+// fail with `error` until the test clears failWith (plugs it in again). Returns the port.
+inline RecordingPort& GiveVanishingModule(TComIo& io,
+                                          std::map<std::uint32_t, std::vector<std::uint8_t>>& flash,
+                                          int error) {
+    auto fake = std::make_unique<RecordingPort>();
+    RecordingPort& port = *fake;
+    port.OnAfterOpen = [&io](TComPort& p) { io.cPortAfterOpen(p); };
+    port.OnAfterClose = [&io](TComPort& p) { io.cPortAfterClose(p); };
+    PlayModule(port, flash);
+    auto blocks = std::make_shared<int>(0);
+    port.onWrite = [&port, error, blocks,
+                    play = port.onWrite](const std::vector<std::uint8_t>& request) {
+        if (request[4] == 0xF9 && ++*blocks == 2) {
+            port.failWith["Read"] = error;
+            port.failWith["AbortPurge"] = error;
+        }
+        play(request);
+    };
+    io.cPort = std::move(fake);
+    return port;
+}
 
 }  // namespace kordel::testing

@@ -19,6 +19,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +29,7 @@
 #include "Controls.h"
 #include "Globals.h"
 #include "MessagePump.h"
+#include "RecordingPort.h"
 #include "TDebug.h"
 #include "TMsgBox.h"
 #include "WindowNames.h"
@@ -200,6 +203,56 @@ TEST_F(WindowTest, LedFollowsThePortNotifications) {
     EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 1);
     ComIo->OnPortState(false);
     EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 0);
+}
+
+// ---------------------------------------------------------------- a port that went away
+
+// Closes each message dialog as it shows, keeping its text.
+std::vector<std::wstring> dialogTexts;
+void CALLBACK CloseEveryDialog(HWND, UINT, UINT_PTR, DWORD) {
+    if (!::IsWindowVisible(MsgBox->Handle())) return;
+    dialogTexts.push_back(TextOf(MsgBox->InfoLabel));
+    ::PostMessageW(MsgBox->Handle(), WM_CLOSE, 0, 0);
+}
+
+std::wstring StatusText() {
+    wchar_t status[128] = {};
+    ::SendMessageW(Main->sBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    return status;
+}
+
+// Before DialogReturnsAtOnceWhenTheProgramIsEnding, which ends the program for good: the
+// dialogs must show here.
+// An adapter unplugged in the middle of an update: its reads fail, and so does the purge
+// that starts the close (ERROR_DEVICE_NOT_CONNECTED). The window shows both failures once,
+// the port is closed all the same (LED red), and the next START opens the port anew and
+// updates the module.
+TEST_F(WindowTest, PortThatWentAwayIsClosedAndTheNextUpdateSucceeds) {
+    auto original = std::move(ComIo->cPort);
+    std::map<std::uint32_t, std::vector<std::uint8_t>> flash;
+    testing::RecordingPort* port =
+        &testing::GiveVanishingModule(*ComIo, flash, ERROR_DEVICE_NOT_CONNECTED);
+    dialogTexts.clear();
+    const UINT_PTR closer = ::SetTimer(nullptr, 0, 50, CloseEveryDialog);
+
+    ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);
+    const std::vector<std::wstring> expected = {L"ReadFile function failed (Error: 1167)",
+                                                L"PurgeComm function failed (Error: 1167)"};
+    EXPECT_EQ(dialogTexts, expected);
+    EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 0) << "red: the port is closed";
+    EXPECT_FALSE(port->Connected());
+    EXPECT_EQ(port->CallsOf("Close").size(), 1u);
+    EXPECT_TRUE(::IsWindowEnabled(Main->ButStart));
+
+    port->failWith.clear();
+    flash.clear();
+    ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);
+    ::KillTimer(nullptr, closer);
+    EXPECT_EQ(dialogTexts.size(), 2u) << "no failure this time";
+    EXPECT_EQ(StatusText(), L"Update OK");
+    EXPECT_EQ(::SendMessageW(Main->LED1, LedGetState, 0, 0), 0);
+    EXPECT_FALSE(flash.empty());
+    ComIo->cPort = std::move(original);
 }
 
 TEST_F(WindowTest, WorkPostedFromAnotherThreadRunsOnTheWindowThread) {
