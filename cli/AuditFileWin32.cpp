@@ -5,7 +5,9 @@
 // clang-format on
 
 #include <algorithm>
+#include <cwctype>
 #include <iterator>
+#include <string_view>
 
 #include "AuditFile.h"
 #include "TextWin32.h"
@@ -28,6 +30,25 @@ OVERLAPPED At(std::uint64_t offset) {
     o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
     o.OffsetHigh = static_cast<DWORD>(offset >> 32);
     return o;
+}
+
+// True when `path` names a device rather than a file: the device namespace ("\\.\"), or
+// a name that Windows gives to a device in every folder (CON, NUL, COM1, LPT1, ..., with
+// any extension). Opening a serial port as a log would act on it (its modem lines).
+bool NamesADevice(std::wstring_view path) {
+    if (path.substr(0, 4) == L"\\\\.\\" || path.substr(0, 4) == L"//./") return true;
+    const std::size_t slash = path.find_last_of(L"\\/:");
+    std::wstring name(path.substr(slash == std::wstring_view::npos ? 0 : slash + 1));
+    name = name.substr(0, name.find(L'.'));
+    while (!name.empty() && name.back() == L' ') name.pop_back();
+    for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(c));
+    static const wchar_t* const Reserved[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* r : Reserved) {
+        if (name == r) return true;
+    }
+    return name.size() == 4 && (name.starts_with(L"COM") || name.starts_with(L"LPT")) &&
+           name[3] >= L'1' && name[3] <= L'9';
 }
 
 class Win32AuditFile : public TAuditFile {
@@ -94,8 +115,13 @@ std::unique_ptr<TAuditFile> TAuditFile::Open(const std::string& path, Access acc
     const bool append = access == Access::Append;
     const char* what = append ? "Cannot open the log" : "Cannot read the log";
     const std::wstring wide = Utf8ToUtf16(path);
-    // Other processes of the station append and read at the same time. A folder cannot
-    // be opened without FILE_FLAG_BACKUP_SEMANTICS, so it is refused here already.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    const bool folder =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (folder || NamesADevice(wide)) {
+        throw EAuditLog(what + std::string(" '") + path + "': it is not a regular file");
+    }
+    // Other processes of the station append and read at the same time.
     HANDLE h =
         ::CreateFileW(wide.c_str(), append ? (GENERIC_READ | FILE_APPEND_DATA) : GENERIC_READ,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -1,10 +1,7 @@
-// The audit log's parts: SHA-256, the JSON reader, the record line, the file with its
-// lock and torn-line repair, the look-up of earlier successes and the report.
+// The audit log's parts that are the same on every system: SHA-256, the JSON reader,
+// the record line, appending with torn-line repair and the record lock, the look-up of
+// earlier successes and the report.
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,11 +13,11 @@
 #include "AuditLog.h"
 #include "AuditRecord.h"
 #include "AuditReport.h"
+#include "AuditSamples.h"
 #include "JsonCheck.h"
 #include "JsonReader.h"
 #include "Sha256.h"
 #include "TempDir.h"
-#include "UniqueFd.h"
 
 namespace kordel::cli {
 namespace {
@@ -154,30 +151,6 @@ TEST(JsonReaderTest, RefusesLoneSurrogatesAndDeepNesting) {
 }
 
 // ---------------------------------------------------------------- the record line
-
-TAuditRecord SampleRecord() {
-    TAuditRecord r;
-    r.time = std::chrono::sys_days{std::chrono::year{2026} / 12 / 10} + std::chrono::hours(14) +
-             std::chrono::minutes(3) + std::chrono::seconds(7) + std::chrono::milliseconds(123);
-    r.durationMs = 1234;
-    r.station = {"bench-3", "anna", "kordel-flash 1.1.0 (firmware 1.3, 7900 bytes)"};
-    r.image = {"1.3", 7900, std::string(64, 'A')};
-    r.port = "/dev/ttyUSB0";
-    r.usb = TAuditUsb{"0403", "6001", "A10K3Z", "FTDI", "", "1-1.4"};
-    r.module.emplace();
-    r.module->bootInfo = Bytes(48, 0);
-    const char date[] = "2026-01-15", snr[] = "SNR\x01";
-    std::copy(date, date + 10, r.module->bootInfo.begin() + 16);
-    std::copy(snr, snr + 4, r.module->bootInfo.begin() + 32);
-    r.module->cpuId = std::array<std::uint8_t, 12>{0x31, 0x00, 0x2B, 0x00, 0x0F, 0x51,
-                                                   0x36, 0x37, 0x39, 0x38, 0x37, 0xAB};
-    r.ok = false;
-    r.message = "Error writing Flash\r\nCRYPT ERROR";
-    r.step = TAuditStep::Write;
-    r.blocks = 4;
-    r.attempt = 2;
-    return r;
-}
 
 TEST(AuditRecordTest, LineCarriesEveryFieldInItsPlace) {
     const TAuditRecord r = SampleRecord();
@@ -358,13 +331,6 @@ std::vector<std::string> ScannedPorts(const std::string& path, TAuditScan* scan 
     return ports;
 }
 
-std::string RecordFor(const std::string& port, bool ok = true) {
-    TAuditRecord r = SampleRecord();
-    r.port = port;
-    r.ok = ok;
-    return AuditLine(r);
-}
-
 TEST(AuditLogFileTest, AppendsWholeLinesAndLeavesATornOneOnItsOwn) {
     testing::TempDir dir;
     const std::string path = "station.log";
@@ -413,22 +379,23 @@ TEST(AuditLogFileTest, ThreadsOfOneProcessNeverInterleave) {
         ASSERT_EQ(testing::JsonCheck::Problem(line), "") << line.substr(0, 80);
 }
 
-// Holds the log's record lock from a second open of the file, as another process does.
-class ForeignLock {
+// Holds the log's record lock from a second open of the file, as another program does.
+class OtherHolder {
   public:
-    explicit ForeignLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
-        EXPECT_EQ(::flock(fd_.get(), LOCK_EX), 0);
+    explicit OtherHolder(const std::string& path)
+        : file_(TAuditFile::Open(path, TAuditFile::Access::Append)) {
+        EXPECT_TRUE(file_->TryLock(true));
     }
-    void Release() { ::flock(fd_.get(), LOCK_UN); }
+    void Release() { file_->Unlock(); }
 
   private:
-    UniqueFd fd_;
+    std::unique_ptr<TAuditFile> file_;
 };
 
 TEST(AuditLogFileTest, AWriterWaitsForTheLockOfAnother) {
     testing::TempDir dir;
     TAuditLog log("locked.log");
-    ForeignLock other("locked.log");
+    OtherHolder other("locked.log");
     auto append = std::async(std::launch::async, [&] { log.Append(RecordFor("A")); });
     EXPECT_EQ(append.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
     EXPECT_EQ(testing::ReadFile("locked.log"), "") << "nothing written while the lock is held";
@@ -440,7 +407,7 @@ TEST(AuditLogFileTest, AWriterWaitsForTheLockOfAnother) {
 TEST(AuditLogFileTest, ALockHeldTooLongIsAnErrorNamingTheLog) {
     testing::TempDir dir;
     TAuditLog log("stuck.log", std::chrono::milliseconds(100));
-    ForeignLock other("stuck.log");
+    OtherHolder other("stuck.log");
     try {
         log.Append(RecordFor("A"));
         ADD_FAILURE() << "no error";
@@ -452,95 +419,16 @@ TEST(AuditLogFileTest, ALockHeldTooLongIsAnErrorNamingTheLog) {
     EXPECT_EQ(testing::ReadFile("stuck.log"), "");
 }
 
-struct RefusedCase {
-    const char* name;
-    std::function<std::string()> make;  // makes the case in the current folder, returns the path
-    const char* message;                // "{path}" stands for the path
-};
-
-class AuditLogRefusal : public ::testing::TestWithParam<RefusedCase> {};
-
-TEST_P(AuditLogRefusal, OpenFailsWithAMessageAndChangesNothing) {
+TEST(AuditLogFileTest, AReaderWaitsForAWriterToFinishItsRecord) {
     testing::TempDir dir;
-    const std::string path = GetParam().make();
-    std::string message = GetParam().message;
-    if (auto at = message.find("{path}"); at != std::string::npos) message.replace(at, 6, path);
-    const auto entries =
-        std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator());
-    // In a child: a FIFO that blocked the open would hang the child, not the tests.
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (std::string(GetParam().name) == "unwritable") {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-        }
-        try {
-            TAuditLog log(path);
-            ::_exit(1);
-        } catch (const EAuditLog& e) {
-            ::_exit(e.what() == message ? 0 : 2);
-        }
-    }
-    int status = -1;
-    for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!WIFEXITED(status)) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        FAIL() << "the open blocked";
-    }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: opened, 2: another message than " << message;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), entries)
-        << "nothing made";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, AuditLogRefusal,
-    ::testing::Values(
-        RefusedCase{"folder",
-                    [] {
-                        fs::create_directory("logs");
-                        return std::string("logs");
-                    },
-                    "Cannot open the log 'logs': it is not a regular file"},
-        RefusedCase{"fifo",
-                    [] {
-                        ::mkfifo("pipe", 0600);
-                        return std::string("pipe");
-                    },
-                    "Cannot open the log 'pipe': it is not a regular file"},
-        RefusedCase{"device", [] { return std::string("/dev/null"); },
-                    "Cannot open the log '/dev/null': it is not a regular file"},
-        RefusedCase{"missing folder", [] { return std::string("no-such-folder/station.log"); },
-                    "Cannot open the log 'no-such-folder/station.log': No such file or "
-                    "directory (Error: 2)"},
-        RefusedCase{"dangling link",
-                    [] {
-                        fs::create_symlink("elsewhere.log", "link.log");
-                        return std::string("link.log");
-                    },
-                    "Cannot open the log 'link.log': No such file or directory (Error: 2)"},
-        RefusedCase{"unwritable",
-                    [] {
-                        testing::WriteFile("root.log", "");
-                        fs::permissions(fs::current_path(), fs::perms::all);
-                        ::chmod("root.log", 0644);
-                        return (fs::current_path() / "root.log").string();
-                    },
-                    "Cannot open the log '{path}': Permission denied (Error: 13)"}),
-    [](const auto& info) {
-        std::string name = info.param.name;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
-
-TEST(AuditLogFileTest, FollowsALinkTheUserNamed) {
-    testing::TempDir dir;
-    testing::WriteFile("real.log", "");
-    fs::create_symlink("real.log", "named.log");
-    TAuditLog("named.log").Append(RecordFor("A"));
-    EXPECT_EQ(testing::ReadFile("real.log"), RecordFor("A") + "\n");
-    EXPECT_TRUE(fs::is_symlink("named.log"));
+    TAuditLog("read.log").Append(RecordFor("A"));
+    OtherHolder writer("read.log");
+    const auto file = TAuditFile::Open("read.log", TAuditFile::Access::Read);
+    EXPECT_THROW(ScanAuditLog(
+                     *file, 0, [](const JsonValue&) {}, std::chrono::milliseconds(50)),
+                 EAuditLog);
+    writer.Release();
+    EXPECT_EQ(ScanAuditLog(*file, 0, [](const JsonValue&) {}).records, 1u);
 }
 
 // ---------------------------------------------------------------- reading the log
@@ -718,9 +606,8 @@ TEST(AuditReportTest, MissingLogIsAnError) {
     std::ostringstream out, err;
     EXPECT_EQ(WriteAuditReport("none.log", ReportFormat::Table, out, err), 1);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(
-        err.str(),
-        "kordel-flash: Cannot read the log 'none.log': No such file or directory (Error: 2)\n");
+    EXPECT_EQ(err.str(), "kordel-flash: Cannot read the log 'none.log': " + SystemErrorText(2) +
+                             " (Error: 2)\n");
 }
 
 TEST(AuditReportTest, HostileTextCannotDriveTheTerminal) {
