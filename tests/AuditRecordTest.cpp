@@ -498,17 +498,27 @@ TEST(AuditLogReadTest, OkLookupSeesWhatIsAppendedLater) {
                 false);
 }
 
-TEST(AuditLogReadTest, OkLookupIgnoresATornSuccess) {
+// Only whole lines count: a success cut short by a power cut is no record; one that
+// lost only its line break counts once the next record has ended its line.
+TEST(AuditLogReadTest, OkLookupTakesOnlyWholeLines) {
     testing::TempDir dir;
     const std::string hex = "31002B000F51363739383733";
-    const std::string ok = RecordOf(hex, "ok");
-    testing::WriteFile("torn.log", ok.substr(0, ok.size() - 1));  // the closing brace lost
-    TOkRecordIndex index("torn.log");
     const std::array<std::uint8_t, 12> id = {0x31, 0x00, 0x2B, 0x00, 0x0F, 0x51,
                                              0x36, 0x37, 0x39, 0x38, 0x37, 0x33};
-    EXPECT_FALSE(index.HasOk(id));
-    TAuditLog("torn.log").Append(RecordOf("0102030405060708090A0B0C", "ok"));
-    EXPECT_FALSE(index.HasOk(id)) << "the torn line became a line of its own, still no record";
+    const std::string ok = RecordOf(hex, "ok");
+    const std::string other = RecordOf("0102030405060708090A0B0C", "ok");
+
+    testing::WriteFile("cut.log", ok.substr(0, ok.size() - 1));  // the closing brace lost
+    TOkRecordIndex cut("cut.log");
+    EXPECT_FALSE(cut.HasOk(id));
+    TAuditLog("cut.log").Append(other);
+    EXPECT_FALSE(cut.HasOk(id)) << "the cut line became a line of its own, still no record";
+
+    testing::WriteFile("unended.log", ok);
+    TOkRecordIndex unended("unended.log");
+    EXPECT_FALSE(unended.HasOk(id)) << "the last line without its line break is skipped";
+    TAuditLog("unended.log").Append(other);
+    EXPECT_TRUE(unended.HasOk(id));
 }
 
 // ---------------------------------------------------------------- the report

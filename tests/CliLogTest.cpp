@@ -1,8 +1,11 @@
 // kordel-flash --log against simulated modules: each attempt's record checked against
 // what the module holds and reports, the log through kill -9 and a torn line, two
 // programs appending at once, and the station options.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "AuditLog.h"
 #include "AuditRecord.h"
+#include "BiosInfo.h"
+#include "Flasher.h"
 #include "JsonCheck.h"
 #include "JsonReader.h"
 #include "KordelSim.h"
@@ -375,6 +381,14 @@ TEST(CliLogTest, ALogThatCannotBeOpenedStopsBeforeAnyUpdate) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_FALSE(fs::exists("new")) << "no folder made";
     EXPECT_TRUE(module.Requests().empty()) << "the module was never asked";
+
+    // A serial port named as the log is refused without being opened: opening it would
+    // act on the line.
+    sim::KordelSim port;
+    const Result device = RunFlash({"--log", port.SlavePath(), "--port", module.SlavePath()});
+    EXPECT_EQ(device.exitCode, 1);
+    EXPECT_NE(device.err.find("it is not a regular file"), std::string::npos) << device.err;
+    EXPECT_FALSE(port.WaitForCloses(1, 200)) << "the port named as the log was opened";
 }
 
 TEST(CliLogTest, JsonResultsAreUnchangedByTheLog) {
@@ -407,6 +421,82 @@ TEST(CliLogTest, ReportOfTheLogAsTableAndCsv) {
     EXPECT_NE(csv.out.find(",1,1\r\n"), std::string::npos) << "bench-1: one passed, one failed\n"
                                                            << csv.out;
     EXPECT_EQ(RunFlash({"--log-report", "missing.log"}).exitCode, 1);
+}
+
+TEST(CliLogTest, AfterARetryThatPassedTheSummaryCountsThePortUpdated) {
+    sim::KordelSim good, flaky;
+    flaky.AddFault(Fault("F2@1=none"));
+    const Result r = RunFlash({"--retries", "1", "--retry-delay", "0", "--port", good.SlavePath(),
+                               "--port", flaky.SlavePath()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("2 of 2 modules updated\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find(flaky.SlavePath() + ": retrying in 0 ms (attempt 2 of 2)\n"),
+              std::string::npos)
+        << r.out;
+}
+
+// The result is shown only once its record is on the disk: while another program holds
+// the log's lock, the record waits and so does the result.
+TEST(CliLogTest, TheResultWaitsForItsRecord) {
+    testing::TempDir dir;
+    testing::WriteFile("station.log", "");
+    const int lock = ::open("station.log", O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    const std::string command =
+        std::string(KORDEL_FLASH) + " --json --log station.log --port /dev/ttyKORDEL-missing 2>&1";
+    FILE* program = ::popen(command.c_str(), "r");
+    ASSERT_NE(program, nullptr);
+    std::string shown;
+    const auto read = [&](int ms) {
+        pollfd p{::fileno(program), POLLIN, 0};
+        char buf[4096];
+        while (::poll(&p, 1, ms) > 0) {
+            const ssize_t n = ::read(p.fd, buf, sizeof buf);
+            if (n <= 0) break;
+            shown.append(buf, static_cast<std::size_t>(n));
+        }
+    };
+    // The port's opening fails at once; the record then waits for the lock.
+    for (int i = 0; i < 100 && shown.find("\"step\":\"connecting\"") == std::string::npos; ++i) {
+        read(50);
+    }
+    ASSERT_NE(shown.find("\"step\":\"connecting\""), std::string::npos) << shown;
+    read(300);
+    EXPECT_EQ(shown.find("\"event\":\"result\""), std::string::npos) << shown;
+    EXPECT_EQ(testing::ReadFile("station.log"), "");
+    ::flock(lock, LOCK_UN);
+    read(2000);
+    EXPECT_EQ(WEXITSTATUS(::pclose(program)), 1);
+    ::close(lock);
+    EXPECT_NE(shown.find("\"event\":\"result\""), std::string::npos) << shown;
+    EXPECT_EQ(Records("station.log").size(), 1u);
+}
+
+// A record that cannot be written fails the run although the module was updated, and
+// that port makes no further attempt.
+TEST(CliLogTest, ARecordThatCannotBeWrittenFailsTheRun) {
+    testing::TempDir dir;
+    sim::KordelSim module;
+    cli::TAuditLog log("station.log", std::chrono::milliseconds(50));
+    const auto holder = cli::TAuditFile::Open("station.log", cli::TAuditFile::Access::Append);
+    ASSERT_TRUE(holder->TryLock(true));
+    std::ostringstream out, err;
+    cli::Reporter reporter(cli::OutputMode::Plain, out, err, {module.SlavePath()});
+    const std::string image = testing::ReadFile(KORDEL_SOURCE_DIR "/resources/kordel_bios.bin");
+    const std::vector<std::uint8_t> bytes(image.begin(), image.end());
+    cli::FlashPlan plan;
+    plan.ports = {module.SlavePath()};
+    plan.repeat = 3;
+    plan.image = bytes;
+    plan.info = TBiosInfo::FromBytes(UnscrambleBiosInfo(bytes));
+    plan.log = &log;
+    EXPECT_EQ(cli::FlashAll(plan, reporter), cli::Outcome::Failed);
+    EXPECT_EQ(out.str().find("Update OK"), out.str().rfind("Update OK")) << "one update only";
+    EXPECT_NE(out.str().find("Update OK"), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find("Cannot lock the log 'station.log': another program has held its "
+                             "lock for 50 ms; this attempt is not in the log"),
+              std::string::npos)
+        << err.str();
 }
 
 struct UsageCase {
