@@ -18,22 +18,6 @@ std::optional<std::string> UnlessEmpty(const std::string& text) {
     return text;
 }
 
-TAuditStep AuditStepOf(TUpdateStep step) {
-    switch (step) {
-        case TUpdateStep::Connecting:
-            return TAuditStep::Connect;
-        case TUpdateStep::Identifying:
-            return TAuditStep::Identify;
-        case TUpdateStep::ReadingCpuId:
-            return TAuditStep::CpuId;
-        case TUpdateStep::Writing:
-            return TAuditStep::Write;
-        case TUpdateStep::Closing:
-            return TAuditStep::Close;
-    }
-    return TAuditStep::Connect;
-}
-
 std::string UsbJson(const TAuditUsb& usb) {
     return "{\"vendor_id\":" + JsonString(usb.vendorId) +
            ",\"product_id\":" + JsonString(usb.productId) +
@@ -84,17 +68,17 @@ TAuditImage DescribeImage(std::span<const std::uint8_t> image, const TBiosInfo& 
     return described;
 }
 
-const char* AuditStepName(TAuditStep step) {
+const char* AuditStepName(TUpdateStep step) {
     switch (step) {
-        case TAuditStep::Connect:
+        case TUpdateStep::Connecting:
             return "connect";
-        case TAuditStep::Identify:
+        case TUpdateStep::Identifying:
             return "identify";
-        case TAuditStep::CpuId:
+        case TUpdateStep::ReadingCpuId:
             return "cpu-id";
-        case TAuditStep::Write:
+        case TUpdateStep::Writing:
             return "write";
-        case TAuditStep::Close:
+        case TUpdateStep::Closing:
             return "close";
     }
     return "connect";
@@ -138,7 +122,7 @@ std::optional<std::string> PrintableField(std::span<const std::uint8_t> record, 
 }
 
 std::string AuditLine(const TAuditRecord& r) {
-    const bool writing = r.step == TAuditStep::Write && !r.ok;
+    const bool writing = r.step == TUpdateStep::Writing && !r.ok;
     std::string line = "{\"schema\":" + std::to_string(AuditSchema);
     line += ",\"time\":\"" + UtcTimeText(r.time) + "\"";
     line += ",\"duration_ms\":" + std::to_string(r.durationMs);
@@ -175,7 +159,7 @@ void TAttemptRecorder::SetPosition(std::uint32_t position) {
 }
 
 void TAttemptRecorder::StepStarted(TUpdateStep step) {
-    record_.step = AuditStepOf(step);
+    record_.step = step;
     if (inner_) inner_->StepStarted(step);
 }
 

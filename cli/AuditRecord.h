@@ -52,9 +52,8 @@ struct TAuditStation {
     std::string tool;               // the program's version line
 };
 
-enum class TAuditStep { Connect, Identify, CpuId, Write, Close };
-// "connect", "identify", "cpu-id", "write", "close".
-const char* AuditStepName(TAuditStep step);
+// The step as the record names it: "connect", "identify", "cpu-id", "write", "close".
+const char* AuditStepName(TUpdateStep step);
 
 struct TAuditModule {
     std::vector<std::uint8_t> bootInfo;  // the identification reply's data, at most 48 bytes
@@ -70,10 +69,10 @@ struct TAuditRecord {
     std::optional<TAuditUsb> usb;
     std::optional<TAuditModule> module;  // nullopt: the module never answered
     bool ok = false;
-    std::string message;  // the exact text shown for the result
-    TAuditStep step = TAuditStep::Connect;
-    std::uint32_t blocks = 0;  // written and acknowledged
-    int attempt = 1;           // 2 and on: the retries of the same update
+    std::string message;                         // the exact text shown for the result
+    TUpdateStep step = TUpdateStep::Connecting;  // the last one begun
+    std::uint32_t blocks = 0;                    // written and acknowledged
+    int attempt = 1;                             // 2 and on: the retries of the same update
 };
 
 // The record as one JSON object without a line break.

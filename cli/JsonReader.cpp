@@ -77,7 +77,7 @@ class Parser {
             if (!Take(':')) return false;
             JsonValue member;
             if (!Value(member, depth + 1)) return false;
-            v.members.emplace_back(std::move(key), std::move(member));
+            v.members.push_back({std::move(key), std::move(member)});
             Space();
             if (Take('}')) return true;
             if (!Take(',')) return false;

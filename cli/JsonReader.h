@@ -7,12 +7,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace kordel::cli {
 
 inline constexpr int MaxJsonDepth = 32;
+
+struct JsonMember;
 
 struct JsonValue {
     enum class Type { Null, Bool, Number, String, Array, Object };
@@ -21,7 +22,7 @@ struct JsonValue {
     double number = 0;
     std::string text;  // a string's value, escapes decoded to UTF-8
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;  // in the order of the text
+    std::vector<JsonMember> members;  // in the order of the text
 
     // The member named `key` of an object (the first one, if named twice), or nullptr.
     const JsonValue* Find(std::string_view key) const;
@@ -29,6 +30,11 @@ struct JsonValue {
     std::optional<std::string> StringAt(std::string_view key) const;
     // The member's value when it is a whole number from 0 to 2^53.
     std::optional<std::uint64_t> CountAt(std::string_view key) const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 // The value of `text`: one JSON value with nothing but white space around it, or

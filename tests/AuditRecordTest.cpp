@@ -181,7 +181,7 @@ TEST(AuditRecordTest, NullsWhereNothingIsKnown) {
     r.module.reset();
     r.ok = true;
     r.message = "Update OK";
-    r.step = TAuditStep::Close;
+    r.step = TUpdateStep::Closing;
     r.blocks = 31;
     const std::string line = AuditLine(r);
     EXPECT_NE(line.find(R"j("operator":null,)j"), std::string::npos) << line;
@@ -248,7 +248,7 @@ TEST(AuditRecordTest, RecorderFollowsTheUpdateAndPassesItOn) {
     context.attempt = 3;
     TAttemptRecorder recorder(context, &inner);
     EXPECT_FALSE(recorder.Finish(false, "x").module) << "no identification yet";
-    EXPECT_EQ(recorder.Finish(false, "x").step, TAuditStep::Connect);
+    EXPECT_EQ(recorder.Finish(false, "x").step, TUpdateStep::Connecting);
     recorder.StepStarted(TUpdateStep::Connecting);
     recorder.StepStarted(TUpdateStep::Identifying);
     const Bytes reply(12, 0x41);
@@ -264,7 +264,7 @@ TEST(AuditRecordTest, RecorderFollowsTheUpdateAndPassesItOn) {
     const TAuditRecord r = recorder.Finish(false, "Error writing Flash\r\nNO ANSWER");
     EXPECT_EQ(r.port, "P");
     EXPECT_EQ(r.attempt, 3);
-    EXPECT_EQ(r.step, TAuditStep::Write);
+    EXPECT_EQ(r.step, TUpdateStep::Writing);
     EXPECT_EQ(r.blocks, 2u);
     ASSERT_TRUE(r.module);
     EXPECT_EQ(r.module->bootInfo, reply);

@@ -28,7 +28,7 @@ inline TAuditRecord SampleRecord() {
                                                    0x36, 0x37, 0x39, 0x38, 0x37, 0xAB};
     r.ok = false;
     r.message = "Error writing Flash\r\nCRYPT ERROR";
-    r.step = TAuditStep::Write;
+    r.step = TUpdateStep::Writing;
     r.blocks = 4;
     r.attempt = 2;
     return r;
