@@ -276,6 +276,8 @@ void Reporter::Retry(std::size_t index, int run, int attempt, int attempts, int 
             break;
         case OutputMode::Terminal:
             SetStatus(index, text);
+            // Below the bars the failure's text is followed by what came of it.
+            deferredErrors_.push_back({index, text, ""});
             break;
         case OutputMode::Quiet:
             break;

@@ -24,6 +24,7 @@
 #include "KordelSim.h"
 #include "RunProgram.h"
 #include "TempDir.h"
+#include "TerminalScreen.h"
 #include "Text.h"
 
 namespace kordel {
@@ -433,6 +434,16 @@ TEST(CliLogTest, AfterARetryThatPassedTheSummaryCountsThePortUpdated) {
     EXPECT_NE(r.out.find(flaky.SlavePath() + ": retrying in 0 ms (attempt 2 of 2)\n"),
               std::string::npos)
         << r.out;
+
+    // On a terminal the failure's text comes below the bars, and what came of it with it.
+    sim::KordelSim again;
+    again.AddFault(Fault("F2@1=none"));
+    const auto run = testing::RunOnPty(
+        {KORDEL_FLASH, "--retries", "1", "--retry-delay", "0", "--port", again.SlavePath()}, 80, 24);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const std::string failed = again.SlavePath() + ": Kordel not found!\r\n" + again.SlavePath() +
+                               ": retrying in 0 ms (attempt 2 of 2)\r\n";
+    EXPECT_NE(run.output.find(failed), std::string::npos) << run.output;
 }
 
 // The result is shown only once its record is on the disk: while another program holds
