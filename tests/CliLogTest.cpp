@@ -439,7 +439,8 @@ TEST(CliLogTest, AfterARetryThatPassedTheSummaryCountsThePortUpdated) {
     sim::KordelSim again;
     again.AddFault(Fault("F2@1=none"));
     const auto run = testing::RunOnPty(
-        {KORDEL_FLASH, "--retries", "1", "--retry-delay", "0", "--port", again.SlavePath()}, 80, 24);
+        {KORDEL_FLASH, "--retries", "1", "--retry-delay", "0", "--port", again.SlavePath()}, 80,
+        24);
     EXPECT_EQ(run.exitCode, 0) << run.output;
     const std::string failed = again.SlavePath() + ": Kordel not found!\r\n" + again.SlavePath() +
                                ": retrying in 0 ms (attempt 2 of 2)\r\n";
