@@ -55,6 +55,9 @@ TAuditLog::TAuditLog(const std::string& path, std::chrono::milliseconds lockLimi
     : file_(TAuditFile::Open(path, TAuditFile::Access::Append)), lockLimit_(lockLimit) {}
 
 void TAuditLog::Append(const std::string& line) {
+    if (line.find('\n') != std::string::npos) {
+        throw EAuditLog("A record for the log '" + Path() + "' spans several lines");
+    }
     // Threads of this process share the file and so its lock: the mutex keeps them apart.
     std::lock_guard guard(mutex_);
     RecordLock lock(*file_, true, lockLimit_);

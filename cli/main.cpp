@@ -64,9 +64,9 @@ PORT (such as {port}), several ports in parallel.
 Options take their value as the next argument or after '=' (--port={port},
 -p{port}); short flags may be bundled (-qn3); '--' ends the options.
 Exit status: 0 all updates succeeded (and are in the log), 1 an update failed or
-its record could not be written, 2 bad usage,
-130 interrupted by Ctrl-C (SIGINT), 143 terminated (SIGTERM); the port is closed
-first, and the module then holds a partial image and needs a new update.
+its record could not be written, 2 bad usage, 130 interrupted by Ctrl-C (SIGINT),
+143 terminated (SIGTERM); the port is closed first, and the module then holds a
+partial image and needs a new update.
 )";
 
 std::string Usage() {
