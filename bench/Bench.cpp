@@ -9,14 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "AuditLog.h"
+#include "AuditRecord.h"
 #include "Resources.h"
 #include "Update.h"
 
@@ -83,6 +87,41 @@ double FlashInParallel(const std::vector<std::unique_ptr<SimProcess>>& sims,
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Appends records of a typical size to a new log in the temporary folder, each one
+// locked, written and flushed to the disk as kordel-flash --log does; prints the
+// median and the slowest tenth.
+void BenchAuditAppend(const TFirmwareImage& image) {
+    namespace fs = std::filesystem;
+    std::string folder = (fs::temp_directory_path() / "kordel-bench-XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    const std::string path = folder + "/station.log";
+    cli::TAuditRecord record;
+    record.station = {"bench", std::nullopt, "kordel-flash"};
+    record.image = cli::DescribeImage(image.rs, image.BufBiosInfo);
+    record.port = "/dev/ttyUSB0";
+    record.module =
+        cli::TAuditModule{std::vector<std::uint8_t>(48, 0x41), std::array<std::uint8_t, 12>{}};
+    record.ok = true;
+    record.message = "Update OK";
+    const std::string line = cli::AuditLine(record);
+    std::vector<double> ms;
+    {
+        cli::TAuditLog log(path);
+        for (int i = 0; i < 200; ++i) {
+            const auto start = Clock::now();
+            log.Append(line);
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+    }
+    fs::remove_all(folder);
+    std::sort(ms.begin(), ms.end());
+    std::printf(
+        "audit record append with fsync (%zu bytes, %s): median %.2f ms, 90th %.2f ms, "
+        "max %.2f ms\n",
+        line.size() + 1, fs::temp_directory_path().c_str(), ms[ms.size() / 2],
+        ms[ms.size() * 9 / 10], ms.back());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,5 +155,6 @@ int main(int argc, char** argv) {
     for (int r = 0; r < rounds; ++r) eightWall += FlashInParallel(eight, image);
     std::printf("8 modules in parallel: mean %.3f s, %.4f x one update\n", eightWall / rounds,
                 eightWall / wall);
+    BenchAuditAppend(image);
     return 0;
 }

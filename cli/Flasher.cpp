@@ -4,10 +4,50 @@
 
 #include "Cancel.h"
 #include "Hints.h"
+#include "Pause.h"
 
 namespace kordel::cli {
 
 namespace {
+
+// The result of one RunUpdate: how it ended and what the user is shown.
+struct UpdateEnd {
+    Outcome outcome = Outcome::Ok;
+    std::string message = "Update OK";
+    std::string hint;
+};
+
+UpdateEnd RunOneUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInfo) {
+    try {
+        RunUpdate(io, input, bootInfo);
+        return {};
+    } catch (const ECancelled& e) {
+        // The port is closed before the message, so the module is free when the user
+        // reads it; a failure to close adds nothing the user can act on now.
+        try {
+            io.DisConnect();
+        } catch (const std::exception&) {
+        }
+        return {Outcome::Cancelled, e.what(), ""};
+    } catch (const EComPort& e) {
+        return {Outcome::Failed, e.what(), HintFor(e)};
+    } catch (const std::exception& e) {
+        return {Outcome::Failed, e.what(), ""};
+    }
+}
+
+// Appends the record; false (and said) when it could not be written.
+bool Record(const AttemptSetup& s, const TAuditRecord& record, Reporter& reporter) {
+    if (s.plan.log == nullptr) return true;
+    try {
+        s.plan.log->Append(AuditLine(record));
+        return true;
+    } catch (const EAuditLog& e) {
+        reporter.Note(s.index, "log", false,
+                      std::string(e.what()) + "; this attempt is not in the log");
+        return false;
+    }
+}
 
 Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) {
     const std::string& port = plan.ports[index];
@@ -18,40 +58,62 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
             reporter.Frame(index, d, data, n);
         };
     }
+    const TAuditRecord context = plan.log ? RecordContext(plan, port) : TAuditRecord{};
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
-        if (CancelRequested()) return Outcome::Cancelled;
-        auto sink = reporter.SinkFor(index, run);
-        TUpdateInput input{plan.image, plan.info, sink.get(), [] { ThrowIfCancelled(); }};
-        try {
-            RunUpdate(io, input, bootInfo);
-            reporter.Success(index, run);
-            continue;
-        } catch (const ECancelled& e) {
-            // The port is closed before the message, so the module is free when the
-            // user reads it; a failure to close adds nothing the user can act on now.
+        for (int attempt = 1;; ++attempt) {
+            if (CancelRequested()) return Outcome::Cancelled;
+            const AttemptEnd end =
+                RunAttempt(io, bootInfo, {plan, index, run, attempt, context}, reporter);
+            // No attempt runs that the log would not hold.
+            if (!end.recorded && end.outcome != Outcome::Cancelled) return Outcome::Failed;
+            if (end.outcome == Outcome::Ok) break;
+            if (end.outcome == Outcome::Cancelled || attempt > plan.retries) return end.outcome;
+            reporter.Retry(index, run, attempt + 1, plan.retries + 1, plan.retryDelayMs);
             try {
-                io.DisConnect();
-            } catch (const std::exception&) {
+                PauseMs(plan.retryDelayMs);
+            } catch (const ECancelled&) {
+                return Outcome::Cancelled;
             }
-            reporter.Failure(index, run, e.what(), "");
-            return Outcome::Cancelled;
-        } catch (const EComPort& e) {
-            reporter.Failure(index, run, e.what(), HintFor(e));
-        } catch (const std::exception& e) {
-            reporter.Failure(index, run, e.what(), "");
         }
-        try {
-            io.DisConnect();
-        } catch (const std::exception& e) {
-            reporter.Failure(index, run, e.what(), "");
-        }
-        return Outcome::Failed;
     }
     return Outcome::Ok;
 }
 
 }  // namespace
+
+TAuditRecord RecordContext(const FlashPlan& plan, const std::string& port) {
+    TAuditRecord context;
+    context.station = plan.station;
+    context.image = DescribeImage(plan.image, plan.info);
+    context.port = port;
+    context.usb = UsbIdentityOfPort(port);
+    return context;
+}
+
+AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& s, Reporter& reporter) {
+    auto sink = reporter.SinkFor(s.index, s.run);
+    TAuditRecord context = s.context;
+    context.attempt = s.attempt;
+    TAttemptRecorder recorder(std::move(context), sink.get());
+    const TUpdateInput input{s.plan.image, s.plan.info, &recorder, [] { ThrowIfCancelled(); }};
+    const UpdateEnd end = RunOneUpdate(io, input, bootInfo);
+    const bool recorded =
+        Record(s, recorder.Finish(end.outcome == Outcome::Ok, end.message), reporter);
+    if (end.outcome == Outcome::Ok) {
+        reporter.Success(s.index, s.run);
+        return {Outcome::Ok, recorded};
+    }
+    reporter.Failure(s.index, s.run, end.message, end.hint);
+    if (end.outcome == Outcome::Failed) {
+        try {
+            io.DisConnect();
+        } catch (const std::exception& e) {
+            reporter.Failure(s.index, s.run, e.what(), "");
+        }
+    }
+    return {end.outcome, recorded};
+}
 
 Outcome FlashAll(const FlashPlan& plan, Reporter& reporter) {
     std::vector<Outcome> outcomes(plan.ports.size(), Outcome::Ok);

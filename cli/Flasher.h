@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "AuditLog.h"
+#include "AuditRecord.h"
 #include "Reporter.h"
 #include "Update.h"
 
@@ -15,13 +17,41 @@ struct FlashPlan {
     bool trace = false;
     std::span<const std::uint8_t> image;
     TBiosInfo info;
+    // A failed update is run again from the port's opening, this many times at most,
+    // `retryDelayMs` after the failure; each attempt is its own record.
+    int retries = 0;
+    int retryDelayMs = 500;
+    TAuditLog* log = nullptr;  // where each attempt is recorded; none when null
+    TAuditStation station;     // for the records
 };
 
 enum class Outcome { Ok, Failed, Cancelled };
 
 // Flashes every port of the plan in parallel, `repeat` times each on the same link
-// object; a port stops at its first failure. A cancellation (Cancel.h) ends every
-// update, with the port closed.
+// object; a port stops at an update that failed every attempt. A cancellation
+// (Cancel.h) ends every update, with the port closed.
 Outcome FlashAll(const FlashPlan& plan, Reporter& reporter);
+
+// What one attempt on a port needs besides the link.
+struct AttemptSetup {
+    const FlashPlan& plan;
+    std::size_t index;  // the port's place in the reporter's list
+    int run;
+    int attempt;
+    const TAuditRecord& context;  // the record's fields that do not change per attempt
+};
+
+struct AttemptEnd {
+    Outcome outcome;
+    bool recorded;  // false: the plan has a log and the record could not be written
+};
+
+// One update on `io`: its record is appended to the plan's log (and on the disk)
+// before the reporter shows the result.
+AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& setup,
+                      Reporter& reporter);
+
+// The fields of a record that stay the same for every attempt on `port`.
+TAuditRecord RecordContext(const FlashPlan& plan, const std::string& port);
 
 }  // namespace kordel::cli

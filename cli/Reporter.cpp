@@ -260,6 +260,30 @@ void Reporter::Failure(std::size_t index, int run, const std::string& message,
     WriteError(index, message, hint);
 }
 
+void Reporter::Retry(std::size_t index, int run, int attempt, int attempts, int delayMs) {
+    std::lock_guard lock(mutex_);
+    state_[index].failed = false;
+    const std::string text = "retrying in " + std::to_string(delayMs) + " ms (attempt " +
+                             std::to_string(attempt) + " of " + std::to_string(attempts) + ")";
+    switch (mode_) {
+        case OutputMode::Json:
+            out_ << "{\"event\":\"retry\",\"port\":" << JsonString(ports_[index])
+                 << ",\"run\":" << run << ",\"attempt\":" << attempt << ",\"attempts\":" << attempts
+                 << ",\"delay_ms\":" << delayMs << "}" << std::endl;
+            break;
+        case OutputMode::Plain:
+            out_ << names_[index] << ": " << text << std::endl;
+            break;
+        case OutputMode::Terminal:
+            SetStatus(index, text);
+            // Below the bars the failure's text is followed by what came of it.
+            deferredErrors_.push_back({index, text, ""});
+            break;
+        case OutputMode::Quiet:
+            break;
+    }
+}
+
 void Reporter::Note(std::size_t index, const std::string& key, bool ok, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (mode_ == OutputMode::Json) {

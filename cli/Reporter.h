@@ -33,6 +33,9 @@ class Reporter {
     void Success(std::size_t index, int run);
     // `message` is the failure's exact text; `hint` a line on its likely cause, or empty.
     void Failure(std::size_t index, int run, const std::string& message, const std::string& hint);
+    // The update of `run` failed and starts again after `delayMs`, as attempt `attempt`
+    // of at most `attempts`; the failure no longer counts for the summary.
+    void Retry(std::size_t index, int run, int attempt, int attempts, int delayMs);
     // A line of its own, e.g. the simulated module's confirmation.
     void Note(std::size_t index, const std::string& key, bool ok, const std::string& text);
     // Leaves the terminal below the progress bars and writes the errors held back

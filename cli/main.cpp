@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "AuditLog.h"
+#include "AuditReport.h"
 #include "Cancel.h"
 #include "Console.h"
 #include "Flasher.h"
@@ -30,6 +32,7 @@ constexpr int ExitUsage = 2;
 // "{port}" stands for an example port name of this system.
 const char* const UsageTemplate = R"(Usage: kordel-flash --port PORT [--port PORT ...] [OPTIONS]
        kordel-flash --sim [OPTIONS]
+       kordel-flash --log-report=FILE [--csv]
        kordel-flash --list | --info | --help | --version
 Writes the firmware image built into this program into the Kordel module on each
 PORT (such as {port}), several ports in parallel.
@@ -39,6 +42,16 @@ PORT (such as {port}), several ports in parallel.
                       again for more modules
       --sim-fault=RULE  inject a fault into the simulated modules (see kordel-sim --help)
   -n, --repeat=N      run N updates one after another on each port (default 1)
+      --retries=N     run a failed update again from the port's opening, up to N
+                      more times (default 0), in each of the --repeat runs
+      --retry-delay=MS  wait MS milliseconds before each retry (default 500)
+      --log=FILE      append one JSON line per attempt to FILE, on the disk before
+                      the result is shown; several programs may share FILE
+      --station=NAME  the station named in the log (default: this computer's name)
+      --operator=NAME the operator named in the log
+      --log-report=FILE  print the log FILE as a table, one row per attempt, then
+                      the passed and failed attempts per station and day (UTC)
+      --csv           with --log-report: CSV for a spreadsheet instead
       --json          write one JSON object per line: progress and results; with
                       --list and --info, the list or the image as one JSON object
   -q, --quiet         print only results and errors (not with --json)
@@ -50,9 +63,10 @@ PORT (such as {port}), several ports in parallel.
 
 Options take their value as the next argument or after '=' (--port={port},
 -p{port}); short flags may be bundled (-qn3); '--' ends the options.
-Exit status: 0 all updates succeeded, 1 an update failed, 2 bad usage,
-130 interrupted by Ctrl-C (SIGINT), 143 terminated (SIGTERM); the port is closed
-first, and the module then holds a partial image and needs a new update.
+Exit status: 0 all updates succeeded (and are in the log), 1 an update failed or
+its record could not be written, 2 bad usage, 130 interrupted by Ctrl-C (SIGINT),
+143 terminated (SIGTERM); the port is closed first, and the module then holds a
+partial image and needs a new update.
 )";
 
 std::string Usage() {
@@ -71,6 +85,10 @@ struct Options {
     std::vector<sim::FaultRule> simFaults;
     int repeat = 1;
     bool json = false, quiet = false, trace = false, list = false, info = false;
+    std::optional<int> retries, retryDelayMs;
+    std::string log, logReport;
+    std::optional<std::string> station, op;
+    bool csv = false;
 };
 
 int UsageError(const std::string& message) {
@@ -92,7 +110,19 @@ std::optional<int> ParseCount(const char* text, int min, int max) {
     return static_cast<int>(value);
 }
 
-enum LongOnly { OptSim = 256, OptSimFault, OptJson, OptTrace };
+enum LongOnly {
+    OptSim = 256,
+    OptSimFault,
+    OptJson,
+    OptTrace,
+    OptRetries,
+    OptRetryDelay,
+    OptLog,
+    OptStation,
+    OptOperator,
+    OptLogReport,
+    OptCsv,
+};
 
 const option LongOptions[] = {
     {"port", required_argument, nullptr, 'p'},
@@ -102,6 +132,13 @@ const option LongOptions[] = {
     {"json", no_argument, nullptr, OptJson},
     {"quiet", no_argument, nullptr, 'q'},
     {"trace", no_argument, nullptr, OptTrace},
+    {"retries", required_argument, nullptr, OptRetries},
+    {"retry-delay", required_argument, nullptr, OptRetryDelay},
+    {"log", required_argument, nullptr, OptLog},
+    {"station", required_argument, nullptr, OptStation},
+    {"operator", required_argument, nullptr, OptOperator},
+    {"log-report", required_argument, nullptr, OptLogReport},
+    {"csv", no_argument, nullptr, OptCsv},
     {"list", no_argument, nullptr, 'l'},
     {"info", no_argument, nullptr, 'i'},
     {"help", no_argument, nullptr, 'h'},
@@ -118,6 +155,18 @@ std::string MissingValue(int option) {
             return "--repeat needs a number from 1 to 1000000";
         case OptSimFault:
             return "--sim-fault needs a rule";
+        case OptRetries:
+            return "--retries needs a number from 0 to 1000";
+        case OptRetryDelay:
+            return "--retry-delay needs a number of milliseconds from 0 to 600000";
+        case OptLog:
+            return "--log needs a file name";
+        case OptLogReport:
+            return "--log-report needs a file name";
+        case OptStation:
+            return "--station needs a name of 1 to 128 bytes without control characters";
+        case OptOperator:
+            return "--operator needs a name of 1 to 128 bytes without control characters";
         default:
             return "an option needs a value";
     }
@@ -134,6 +183,52 @@ std::string RefusedOption(char** argv) {
     }
     if (optopt > 0) return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
     return "unknown option '" + given + "'";
+}
+
+// A name for the log: valid UTF-8 without control characters, at most 128 bytes.
+bool IsRecordName(const std::string& name) {
+    return !name.empty() && name.size() <= 128 && cli::TerminalText(name) == name;
+}
+
+// The options of the station: the log, who runs it, and retries.
+std::optional<int> ParseStationOption(int option, const char* value, Options& o) {
+    switch (option) {
+        case OptRetries:
+        case OptRetryDelay: {
+            const bool retries = option == OptRetries;
+            auto n = ParseCount(value, 0, retries ? 1000 : 600000);
+            if (!n) return UsageError(MissingValue(option) + ", not '" + value + "'");
+            (retries ? o.retries : o.retryDelayMs) = *n;
+            break;
+        }
+        case OptLog:
+        case OptLogReport:
+            if (*value == '\0') return UsageError(MissingValue(option));
+            (option == OptLog ? o.log : o.logReport) = value;
+            break;
+        case OptStation:
+        case OptOperator:
+            if (!IsRecordName(value)) return UsageError(MissingValue(option));
+            (option == OptStation ? o.station : o.op) = value;
+            break;
+        case OptCsv:
+            o.csv = true;
+            break;
+    }
+    return std::nullopt;
+}
+
+// What the station options need of the others.
+std::optional<int> CheckStationOptions(const Options& o) {
+    if (o.csv && o.logReport.empty()) return UsageError("--csv needs --log-report");
+    if (!o.logReport.empty() && (!o.ports.empty() || o.sims > 0 || !o.log.empty())) {
+        return UsageError("--log-report reads a log: it does not go with --port, --sim or --log");
+    }
+    if ((o.station || o.op) && o.log.empty()) {
+        return UsageError(std::string(o.station ? "--station" : "--operator") + " needs --log");
+    }
+    if (o.retryDelayMs && !o.retries) return UsageError("--retry-delay needs --retries");
+    return std::nullopt;
 }
 
 // Parses the command line; returns an exit code when the program should stop at once.
@@ -183,6 +278,15 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
             case 'i':
                 o.info = true;
                 break;
+            case OptRetries:
+            case OptRetryDelay:
+            case OptLog:
+            case OptStation:
+            case OptOperator:
+            case OptLogReport:
+            case OptCsv:
+                if (auto code = ParseStationOption(option, optarg, o)) return code;
+                break;
             case ':':
                 return UsageError(MissingValue(optopt));
             default:
@@ -191,7 +295,8 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
     }
     if (optind < argc) return UsageError("unexpected argument '" + std::string(argv[optind]) + "'");
     if (o.json && o.quiet) return UsageError("--json and --quiet do not go together");
-    if (!o.list && !o.info && o.ports.empty() && o.sims == 0) {
+    if (auto code = CheckStationOptions(o)) return code;
+    if (!o.list && !o.info && o.logReport.empty() && o.ports.empty() && o.sims == 0) {
         return UsageError("name a port with --port, or try a simulated module with --sim");
     }
     if (!o.simFaults.empty() && o.sims == 0) return UsageError("--sim-fault needs --sim");
@@ -254,8 +359,9 @@ void ShowInfo(const TFirmwareImage& image, bool json) {
               << " bytes in " << blocks << " blocks\n";
 }
 
-// What a simulated module holds after the update, against the image.
-void ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
+// What a simulated module holds after the update, against the image; false when it
+// does not hold it.
+bool ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
                            const TFirmwareImage& image, cli::Reporter& reporter) {
     const auto flash = module.Flash();
     const std::size_t length = image.BufBiosInfo.UpdateLength();
@@ -273,6 +379,7 @@ void ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
                : "does NOT hold the image (" + std::to_string(flash.size()) + " bytes written)";
     if (ok && filler > 0) text += ", then " + std::to_string(filler) + " filler bytes FF";
     reporter.Note(index, "sim-flash", ok, text);
+    return ok;
 }
 
 }  // namespace
@@ -281,6 +388,11 @@ int main(int argc, char** argv) {
     Options options;
     if (auto code = Parse(argc, argv, options)) return *code;
     if (options.list) return ListPorts(options.json);
+    if (!options.logReport.empty()) {
+        return cli::WriteAuditReport(
+            options.logReport, options.csv ? cli::ReportFormat::Csv : cli::ReportFormat::Table,
+            std::cout, std::cerr);
+    }
 
     TFirmwareImage image;
     try {
@@ -293,6 +405,17 @@ int main(int argc, char** argv) {
     if (options.info) {
         ShowInfo(image, options.json);
         return ExitOk;
+    }
+
+    std::unique_ptr<cli::TAuditLog> log;
+    if (!options.log.empty()) {
+        try {
+            log = std::make_unique<cli::TAuditLog>(options.log);
+        } catch (const cli::EAuditLog& e) {
+            std::cerr << "kordel-flash: " << cli::TerminalText(e.what())
+                      << "; no update was started\n";
+            return ExitFailed;
+        }
     }
 
     std::vector<std::unique_ptr<sim::KordelSim>> sims;
@@ -323,12 +446,26 @@ int main(int argc, char** argv) {
                                  : bars          ? cli::OutputMode::Terminal
                                                  : cli::OutputMode::Plain;
     cli::Reporter reporter(mode, std::cout, std::cerr, options.ports, columns);
-    cli::FlashPlan plan{options.ports, options.repeat, options.trace, image.rs, image.BufBiosInfo};
-    const cli::Outcome outcome = cli::FlashAll(plan, reporter);
+    cli::FlashPlan plan;
+    plan.ports = options.ports;
+    plan.repeat = options.repeat;
+    plan.trace = options.trace;
+    plan.image = image.rs;
+    plan.info = image.BufBiosInfo;
+    plan.retries = options.retries.value_or(0);
+    plan.retryDelayMs = options.retryDelayMs.value_or(500);
+    plan.log = log.get();
+    plan.station = {options.station.value_or(cli::HostName()), options.op,
+                    VersionLine("kordel-flash")};
+    cli::Outcome outcome = cli::FlashAll(plan, reporter);
 
-    const std::size_t firstSim = options.ports.size() - sims.size();
-    for (std::size_t i = 0; i < sims.size() && outcome == cli::Outcome::Ok; ++i) {
-        ConfirmSimulatedFlash(*sims[i], firstSim + i, image, reporter);
+    if (outcome == cli::Outcome::Ok) {
+        const std::size_t firstSim = options.ports.size() - sims.size();
+        bool held = true;
+        for (std::size_t i = 0; i < sims.size(); ++i) {
+            held = ConfirmSimulatedFlash(*sims[i], firstSim + i, image, reporter) && held;
+        }
+        if (!held) outcome = cli::Outcome::Failed;
     }
     reporter.Summary();
     switch (outcome) {

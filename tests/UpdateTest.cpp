@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "KordelSim.h"
 #include "PtyPair.h"
@@ -44,9 +45,17 @@ class Recorder : public TProgressSink {
         positions.push_back(p);
         lastPosition = Clock::now();
     }
+    void Identified(std::span<const std::uint8_t> reply) override {
+        identified.assign(reply.begin(), reply.end());
+    }
+    void CpuIdRead(const std::array<std::uint8_t, 12>& id) override { cpuId = id; }
+    void BlockWritten(std::uint32_t block) override { written.push_back(block); }
     std::uint32_t maximum = 12345;
     std::vector<std::uint32_t> positions;
     Clock::time_point lastPosition;
+    Bytes identified;
+    std::optional<std::array<std::uint8_t, 12>> cpuId;
+    std::vector<std::uint32_t> written;
 };
 
 Bytes TestImage(std::size_t length, std::uint32_t fileSize) {
@@ -196,6 +205,23 @@ TEST_F(UpdateTest, CryptErrorStopsAtOnce) {
     EXPECT_EQ(Commands(), (Bytes{CmdIdentify, CmdCpuId, CmdFlashWrite, CmdFlashWrite}))
         << "no further block, no closing command";
     EXPECT_EQ(progress.positions.back(), 512u) << "progress stays where the failure left it";
+}
+
+TEST_F(UpdateTest, ReportsTheModulesAnswersAndEachAcknowledgedBlock) {
+    AddFault("F9@3=status:195");
+    Failure(TestImage(1024, 1024));
+    const auto boot = sim::SimOptions::DefaultBootInfo();
+    EXPECT_EQ(progress.identified, Bytes(boot.begin(), boot.end()));
+    EXPECT_EQ(progress.cpuId, sim::SimOptions{}.cpuId);
+    EXPECT_EQ(progress.written, (std::vector<std::uint32_t>{0, 1})) << "not the refused third";
+    io.DisConnect();
+
+    // A short identification reply is reported as it came, not padded from the record.
+    AddFault("F2@2=data:4B4F524401030200414300000000");
+    AddFault("F5@2=none");
+    Failure(TestImage(1024, 1024));
+    EXPECT_EQ(progress.identified,
+              (Bytes{0x4B, 0x4F, 0x52, 0x44, 1, 3, 2, 0, 0x41, 0x43, 0, 0, 0, 0}));
 }
 
 TEST_F(UpdateTest, WrongCpuIdMeansWrongCryptWord) {

@@ -18,11 +18,12 @@ void Step(const TUpdateInput& in, TUpdateStep step) {
     if (in.progress) in.progress->StepStarted(step);
 }
 
-void Identify(TComIo& io, TBootInfo& bootInfo) {
+void Identify(TComIo& io, TBootInfo& bootInfo, const TUpdateInput& in) {
     io.NewOut(CmdIdentify);
     if (io.ComAction(ShortReplyTimeoutMs) != 0) throw EUpdateFailed("Kordel not found!");
     const std::size_t n = std::min<std::size_t>(io.InMsg.Count, bootInfo.Raw.size());
     std::memcpy(bootInfo.Raw.data(), io.InMsg.Data.data(), n);
+    if (in.progress) in.progress->Identified(std::span(bootInfo.Raw.data(), n));
     // A reply too short to hold the code does not identify a module, whatever an earlier
     // update left in the record.
     if (n < 12 || bootInfo.BiosCode() != KordelBiosCode)
@@ -44,13 +45,7 @@ std::array<std::uint8_t, 12> ReadCpuId(TComIo& io) {
 
 void WriteBlock(TComIo& io, std::span<const std::uint8_t> image, std::uint32_t offset,
                 std::uint16_t cryptWord) {
-    // The last block may reach past the image: those bytes go out as erased flash.
-    std::array<std::uint8_t, BlockSize> block;
-    block.fill(ErasedFlash);
-    if (offset < image.size()) {
-        const std::size_t n = std::min<std::size_t>(BlockSize, image.size() - offset);
-        std::memcpy(block.data(), image.data() + offset, n);
-    }
+    const auto block = ImageBlock(image, offset);
     io.NewOut(CmdFlashWrite);
     io.AddOut(TWidth::TLONG, FlashBaseAddress + offset);
     io.AddOut(TWidth::TWORD, cryptWord);
@@ -62,6 +57,18 @@ void WriteBlock(TComIo& io, std::span<const std::uint8_t> image, std::uint32_t o
 }
 
 }  // namespace
+
+std::array<std::uint8_t, BlockSize> ImageBlock(std::span<const std::uint8_t> image,
+                                               std::uint32_t offset) {
+    // The last block may reach past the image: those bytes go out as erased flash.
+    std::array<std::uint8_t, BlockSize> block;
+    block.fill(ErasedFlash);
+    if (offset < image.size()) {
+        const std::size_t n = std::min<std::size_t>(BlockSize, image.size() - offset);
+        std::memcpy(block.data(), image.data() + offset, n);
+    }
+    return block;
+}
 
 std::uint32_t Crc32(const std::uint8_t* data, std::uint16_t len) {
     std::uint32_t c = 0xFFFFFFFFu;
@@ -93,10 +100,12 @@ void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
     PauseMs(100);
 
     Step(in, TUpdateStep::Identifying);
-    Identify(io, bootInfo);
+    Identify(io, bootInfo, in);
 
     Step(in, TUpdateStep::ReadingCpuId);
-    const std::uint16_t cryptWord = DeriveCryptWords(io, ReadCpuId(io));
+    const auto cpuId = ReadCpuId(io);
+    if (in.progress) in.progress->CpuIdRead(cpuId);
+    const std::uint16_t cryptWord = DeriveCryptWords(io, cpuId);
 
     Step(in, TUpdateStep::Writing);
     const std::uint32_t length = in.info.UpdateLength();
@@ -108,6 +117,7 @@ void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
         if (in.progress) in.progress->SetPosition(offset + BlockSize);
         if (in.beforeBlock) in.beforeBlock();
         WriteBlock(io, in.image, offset, cryptWord);
+        if (in.progress) in.progress->BlockWritten(offset / BlockSize);
         PauseMs(25);
     }
 

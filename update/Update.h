@@ -43,13 +43,20 @@ class EUpdateFailed : public std::runtime_error {
 
 enum class TUpdateStep { Connecting, Identifying, ReadingCpuId, Writing, Closing };
 
-// Where the update reports how far it has come.
+// Where the update reports how far it has come, and what the module told it (for a
+// record of the attempt).
 class TProgressSink {
   public:
     virtual ~TProgressSink() = default;
     virtual void SetMaximum(std::uint32_t maximum) = 0;
     virtual void SetPosition(std::uint32_t position) = 0;
     virtual void StepStarted(TUpdateStep) {}
+    // The module answered the identification request: the reply's data as far as the
+    // record holds it (normally all 48 bytes), before its code is checked.
+    virtual void Identified(std::span<const std::uint8_t> /*reply*/) {}
+    virtual void CpuIdRead(const std::array<std::uint8_t, 12>& /*cpuId*/) {}
+    // Block `block` (0 for the first) was written and acknowledged by the module.
+    virtual void BlockWritten(std::uint32_t /*block*/) {}
 };
 
 // CRC over 32-bit little-endian words: polynomial 04C11DB7, initial FFFFFFFF, no
@@ -58,6 +65,11 @@ std::uint32_t Crc32(const std::uint8_t* data, std::uint16_t len);
 
 // Fills io.Crypt from the 12-byte CPU-ID and returns the crypt word (high half of pair 3).
 std::uint16_t DeriveCryptWords(TComIo& io, const std::array<std::uint8_t, 12>& cpuId);
+
+// The 256 bytes that block `offset` / BlockSize of an update carries: the image's bytes
+// from `offset` on, and erased flash where the block reaches past the image's end.
+std::array<std::uint8_t, BlockSize> ImageBlock(std::span<const std::uint8_t> image,
+                                               std::uint32_t offset);
 
 struct TUpdateInput {
     std::span<const std::uint8_t> image;

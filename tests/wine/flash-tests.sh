@@ -81,6 +81,48 @@ for i in $(seq 40); do grep -q "port closed" "$sim_err" && break; sleep 0.05; do
 expect_contains "Ctrl-C: the port was closed" "$sim_err" "port closed"
 stop_sims
 
+# --- the station log: one record per attempt, on the disk before the result; read back
+# by the program's own report.
+winlog=$(winepath -w "$work/station.log" 2>/dev/null)
+start_sim COM5 --cpu-id DEADBEEF0011223344556677 --flash-out "$work/logflash.bin"
+run_flash "$work/out" "$work/err" --port COM5 --quiet --log "$winlog" --station bench-w --operator anna
+expect_eq "--log: exit status" 0 "$rc"
+sleep 0.2  # the simulator writes its flash file when the port closes
+digest=$(sha256sum "$work/logflash.bin" | cut -c1-64 | tr 'a-f' 'A-F')
+for field in '"schema":1,' '"station":"bench-w","operator":"anna",' '"port":"COM5",' \
+             '"cpu_id":"DEADBEEF0011223344556677"' '"date":"2026-01-15","snr":"SIM-000001"' \
+             "\"sha256\":\"$digest\"" '"result":"ok","message":"Update OK","step":"close","block":null,"blocks":31,'; do
+    expect_contains "--log: the record holds $field" "$work/station.log" "$field"
+done
+stop_sims
+start_sim COM6 --fault "F9@3=status:0xC3"
+run_flash "$work/out" "$work/err" --port COM6 --quiet --log "$winlog" --retries 1 --retry-delay 0
+expect_eq "--log with a retry: exit status" 0 "$rc"
+expect_contains "--log: the refused block's record" "$work/station.log" \
+    '"message":"Error writing Flash\r\nCRYPT ERROR","step":"write","block":3,"blocks":2,"attempt":1}'
+expect_contains "--log: the retry's record" "$work/station.log" '"blocks":31,"attempt":2}'
+stop_sims
+expect_eq "--log: one line per attempt" 3 "$(wc -l <"$work/station.log")"
+# Two programs append at once; a record torn by a power cut stays a line of its own.
+printf '{"schema":1,"time":"2026-12-' >>"$work/station.log"
+"$WINE" "$flash" --port COM77 --quiet --log "$winlog" --station A --retries 40 --retry-delay 0 >/dev/null 2>&1 &
+other=$!
+"$WINE" "$flash" --port COM77 --quiet --log "$winlog" --station B --retries 40 --retry-delay 0 >/dev/null 2>&1 || true
+wait "$other" || true
+expect_eq "two programs: every attempt on a line of its own" $((3 + 1 + 82)) "$(wc -l <"$work/station.log")"
+run_flash "$work/out" "$work/err" --log-report "$winlog"
+expect_eq "--log-report: exit status" 0 "$rc"
+expect_eq "--log-report: one row per record" 85 "$(grep -c '^20' "$work/out")"
+expect_contains "--log-report: only the torn line skipped" "$work/err" "1 line of '$winlog' skipped"
+expect_eq "--log-report: every attempt of A and of B counted" 2 \
+    "$(grep -cE '^[AB] +[0-9]{4}-[0-9]{2}-[0-9]{2} +0 +41$' "$work/out")"
+run_flash "$work/out" "$work/err" --log-report "$winlog" --csv
+expect_contains "--log-report --csv: the refused block" "$work/out" '"Error writing Flash'
+run_flash "$work/out" "$work/err" --port COM5 --log "$(winepath -w "$work" 2>/dev/null)"
+expect_contains "--log: a folder is refused" "$work/err" "it is not a regular file; no update was started"
+run_flash "$work/out" "$work/err" --port COM5 --log COM9
+expect_contains "--log: a device name is refused" "$work/err" "Cannot open the log 'COM9': it is not a regular file"
+
 # --- the image is read in place from the executable's BIOS_KORDEL resource.
 run_flash "$work/out" "$work/err" --info
 expect_contains "--info: the image's size" "$work/out" "Image: $(stat -c %s "$image") bytes"
