@@ -15,6 +15,7 @@
 #include "Flasher.h"
 #include "KordelSim.h"
 #include "PortList.h"
+#include "PortListing.h"
 #include "Resources.h"
 #include "Text.h"
 #include "Version.h"
@@ -34,7 +35,11 @@ const char* const UsageTemplate = R"(Usage: kordel-flash --port PORT [--port POR
 Writes the firmware image built into this program into the Kordel module on each
 PORT (such as {port}), several ports in parallel.
 
-  -p, --port=PORT     flash the module on PORT; give it again for more modules
+  -p, --port=PORT     flash the module on PORT; give it again for more modules.
+                      PORT is a port's name or path as --list shows it (such as
+                      {port}), usb:VID:PID, serial:TEXT, location:PATH, or a glob
+                      (*, ?, [...]) of paths or names, which takes every match
+      --all           take every port a --port matches (otherwise several are an error)
       --sim           flash a simulated module started inside this program; give it
                       again for more modules
       --sim-fault=RULE  inject a fault into the simulated modules (see kordel-sim --help)
@@ -70,7 +75,7 @@ struct Options {
     int sims = 0;
     std::vector<sim::FaultRule> simFaults;
     int repeat = 1;
-    bool json = false, quiet = false, trace = false, list = false, info = false;
+    bool json = false, quiet = false, trace = false, list = false, info = false, all = false;
 };
 
 int UsageError(const std::string& message) {
@@ -92,10 +97,11 @@ std::optional<int> ParseCount(const char* text, int min, int max) {
     return static_cast<int>(value);
 }
 
-enum LongOnly { OptSim = 256, OptSimFault, OptJson, OptTrace };
+enum LongOnly { OptSim = 256, OptSimFault, OptJson, OptTrace, OptAll };
 
 const option LongOptions[] = {
     {"port", required_argument, nullptr, 'p'},
+    {"all", no_argument, nullptr, OptAll},
     {"sim", no_argument, nullptr, OptSim},
     {"sim-fault", required_argument, nullptr, OptSimFault},
     {"repeat", required_argument, nullptr, 'n'},
@@ -177,6 +183,9 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
             case OptTrace:
                 o.trace = true;
                 break;
+            case OptAll:
+                o.all = true;
+                break;
             case 'l':
                 o.list = true;
                 break;
@@ -195,42 +204,21 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         return UsageError("name a port with --port, or try a simulated module with --sim");
     }
     if (!o.simFaults.empty() && o.sims == 0) return UsageError("--sim-fault needs --sim");
+    if (o.all && o.ports.empty()) return UsageError("--all needs --port");
     return std::nullopt;
 }
 
-// The ports present in natural order, with their descriptions.
-std::vector<std::pair<std::string, std::string>> PresentPorts() {
-    const auto infos = ListPortInfos().value_or(std::vector<TPortInfo>{});
-    std::vector<std::string> names;
-    for (const auto& i : infos) names.push_back(i.Name);
-    SortPortList(names);
-    std::vector<std::pair<std::string, std::string>> ports;
-    for (const auto& name : names) {
-        std::string description;
-        for (const auto& i : infos) {
-            if (i.Name == name) description = i.Description();
-        }
-        ports.emplace_back(name, description);
-    }
+// The ports present in natural order.
+std::vector<TPortEntry> PresentPorts() {
+    auto ports = ListPortEntries().value_or(std::vector<TPortEntry>{});
+    SortPortList(ports);
     return ports;
 }
 
+// The ports present, with what the system knows of each.
 int ListPorts(bool json) {
     const auto ports = PresentPorts();
-    if (json) {
-        std::cout << "{\"event\":\"ports\",\"ports\":[";
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            std::cout << (i ? "," : "") << "{\"name\":" << cli::JsonString(ports[i].first)
-                      << ",\"description\":" << cli::JsonString(ports[i].second) << "}";
-        }
-        std::cout << "]}\n";
-        return ExitOk;
-    }
-    if (ports.empty()) std::cout << "No serial ports found.\n";
-    for (const auto& [name, description] : ports) {
-        std::cout << cli::TerminalText(name)
-                  << (description.empty() ? "" : "  " + cli::TerminalText(description)) << '\n';
-    }
+    std::cout << (json ? cli::PortListJson(ports) : cli::PortListText(ports));
     return ExitOk;
 }
 
@@ -281,6 +269,12 @@ int main(int argc, char** argv) {
     Options options;
     if (auto code = Parse(argc, argv, options)) return *code;
     if (options.list) return ListPorts(options.json);
+    if (!options.ports.empty()) {
+        // A glob's ports go in the order --list shows them.
+        const cli::PortChoice choice = cli::ChoosePorts(options.ports, options.all, PresentPorts());
+        if (!choice.error.empty()) return UsageError(choice.error);
+        options.ports = choice.ports;
+    }
 
     TFirmwareImage image;
     try {
@@ -316,8 +310,8 @@ int main(int argc, char** argv) {
     // than the terminal could not be redrawn in place.
     const int rows = cli::StdoutIsTerminal() ? cli::TerminalRows() : 0;
     const bool fitsRows = rows == 0 || options.ports.size() < static_cast<std::size_t>(rows);
-    const bool bars = cli::StdoutIsTerminal() && !options.trace && fitsRows &&
-                      cli::TerminalFitsBars(columns);
+    const bool bars =
+        cli::StdoutIsTerminal() && !options.trace && fitsRows && cli::TerminalFitsBars(columns);
     const cli::OutputMode mode = options.json    ? cli::OutputMode::Json
                                  : options.quiet ? cli::OutputMode::Quiet
                                  : bars          ? cli::OutputMode::Terminal
