@@ -256,10 +256,16 @@ TPortIdentity IdentityOf(const TSetupApi& api, const TDevice& port) {
     for (int level = 0; level < MaxLevels; ++level) {
         const std::wstring deviceId = DeviceId(api, node);
         if (level == 0) id.Kind = LowerCase(Utf16ToUtf8(deviceId.substr(0, deviceId.find(L'\\'))));
-        const bool composite = UpperCase(deviceId).find(L"&MI_") != std::wstring::npos;
-        if (StartsWithUsb(deviceId) && !composite) {
-            AddUsbDevice(api, deviceId, id);
-            break;
+        if (StartsWithUsb(deviceId)) {
+            const bool composite = UpperCase(deviceId).find(L"&MI_") != std::wstring::npos;
+            if (!composite) {
+                AddUsbDevice(api, deviceId, id);
+                break;
+            }
+            // The interface's ids stand until its device is found.
+            id.Kind = "usb";
+            id.VendorId = IdField(deviceId, L"VID_");
+            id.ProductId = IdField(deviceId, L"PID_");
         }
         DEVINST parent = 0;
         if (api.GetParent(&parent, node, 0) != CR_SUCCESS) break;
