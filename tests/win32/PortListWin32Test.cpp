@@ -134,7 +134,7 @@ TEST(PortListWin32Test, RegisteredNamesOpenInTheDeviceNamespace) {
 }
 
 TEST(PortListWin32Test, SetupApiDeviceGivesTheUsbIdentity) {
-    RegisteredPorts ports({L"COM21", L"COM22"});
+    RegisteredPorts ports({L"COM21", L"COM22", L"COM23"});
     PortsDevice usb(L"USB\\VID_0403&PID_6001\\KORDEL0001", L"COM21");
     ASSERT_TRUE(usb.Created()) << "SetupAPI made no device: error " << ::GetLastError();
     usb.SetText(SPDRP_FRIENDLYNAME, L"USB Serial Port (COM21)");
@@ -143,6 +143,9 @@ TEST(PortListWin32Test, SetupApiDeviceGivesTheUsbIdentity) {
     // A composite device's interface: ids, but no serial number in the id.
     PortsDevice acm(L"USB\\VID_2341&PID_0043&MI_00\\6&1A2B3C4D&0&0000", L"COM22");
     ASSERT_TRUE(acm.Created());
+    // A device without a serial number: Windows makes up the last part of its id.
+    PortsDevice plain(L"USB\\VID_067B&PID_23A3\\5&2F1C3E&0&2", L"COM23");
+    ASSERT_TRUE(plain.Created());
 
     const auto entries = ListPortEntries(NoExtras());
     ASSERT_TRUE(entries);
@@ -160,7 +163,12 @@ TEST(PortListWin32Test, SetupApiDeviceGivesTheUsbIdentity) {
     const TPortEntry* composite = Find(*entries, "COM22");
     ASSERT_NE(composite, nullptr);
     EXPECT_EQ(composite->Identity.VendorId, "2341");
-    EXPECT_EQ(composite->Identity.SerialNumber, "") << "Windows made that part of the id up";
+    EXPECT_EQ(composite->Identity.SerialNumber, "");
+    const TPortEntry* noSerial = Find(*entries, "COM23");
+    ASSERT_NE(noSerial, nullptr);
+    EXPECT_EQ(noSerial->Identity.VendorId, "067B");
+    EXPECT_EQ(noSerial->Identity.ProductId, "23A3");
+    EXPECT_EQ(noSerial->Identity.SerialNumber, "") << "Windows made that part of the id up";
 
     std::string error;
     const auto pattern = ParsePortPattern("location:port_#0004.hub_#0003", error);
