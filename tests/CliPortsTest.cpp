@@ -29,30 +29,29 @@ std::size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-TPortEntry UsbEntry() {
+TPortEntry Entry(const char* name, const char* description, const char* kind, const char* driver) {
     TPortEntry e;
-    e.Name = "ttyUSB0";
-    e.Path = "/dev/ttyUSB0";
-    e.Description = "Acme USB Serial";
-    e.Identity.Kind = "usb";
+    e.Name = name;
+    e.Path = std::string("/dev/") + name;
+    e.Description = description;
+    e.Identity.Kind = kind;
+    e.Identity.Driver = driver;
+    return e;
+}
+
+TPortEntry UsbEntry() {
+    TPortEntry e = Entry("ttyUSB0", "Acme USB Serial", "usb", "ftdi_sio");
     e.Identity.VendorId = "0403";
     e.Identity.ProductId = "6001";
     e.Identity.SerialNumber = "A1B2C3";
     e.Identity.Manufacturer = "Acme";
     e.Identity.Product = "USB Serial";
     e.Identity.Location = "1-1.4";
-    e.Identity.Driver = "ftdi_sio";
     return e;
 }
 
 TPortEntry LegacyEntry() {
-    TPortEntry e;
-    e.Name = "ttyS0";
-    e.Path = "/dev/ttyS0";
-    e.Description = "(serial8250)";
-    e.Identity.Kind = "platform";
-    e.Identity.Driver = "serial8250";
-    return e;
+    return Entry("ttyS0", "(serial8250)", "platform", "serial8250");
 }
 
 // Each line: name, path, the --port arguments that pick the port (or its kind), and
