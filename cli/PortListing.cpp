@@ -22,15 +22,17 @@ std::string Padded(const std::string& text, int width) {
 PortChoice ChoosePorts(const std::vector<std::string>& arguments, bool all,
                        const std::vector<TPortEntry>& listing) {
     PortChoice choice;
-    std::vector<std::string> paths;
     for (const auto& argument : arguments) {
         const TPortResolution resolution = ResolvePortArgument(argument, listing, all);
-        if (!resolution.Error.empty()) return {{}, resolution.Error};
+        if (!resolution.Error.empty()) return {{}, {}, resolution.Error};
         for (const auto& entry : resolution.Ports) {
             // Two links on one device would fight over it: a port named twice is flashed once.
-            if (std::find(paths.begin(), paths.end(), entry.Path) != paths.end()) continue;
-            paths.push_back(entry.Path);
+            const bool named =
+                std::any_of(choice.entries.begin(), choice.entries.end(),
+                            [&](const TPortEntry& e) { return e.Path == entry.Path; });
+            if (named) continue;
             choice.ports.push_back(PortToOpen(entry));
+            choice.entries.push_back(entry);
         }
     }
     return choice;

@@ -10,11 +10,13 @@
 namespace kordel::cli {
 
 // What the --port arguments name: for each port found, what its link opens
-// (PortToOpen), in the order of the arguments, each device once; or a usage error that
-// says what was looked for.
+// (PortToOpen) and its entry (name, path, identity for a record of the attempt), in the
+// order of the arguments, each device once; or a usage error that says what was looked
+// for.
 struct PortChoice {
     std::vector<std::string> ports;
-    std::string error;  // empty on success
+    std::vector<TPortEntry> entries;  // entries[i] is the port ports[i] opens
+    std::string error;                // empty on success
 };
 PortChoice ChoosePorts(const std::vector<std::string>& arguments, bool all,
                        const std::vector<TPortEntry>& listing);

@@ -97,6 +97,9 @@ TEST(CliPortChoiceTest, EachDeviceOnceInTheOrderOfTheArguments) {
     const auto both = cli::ChoosePorts({"usb:0403:6001", "ttyS0", "/dev/ttyUSB0"}, false, listing);
     EXPECT_EQ(both.error, "");
     EXPECT_EQ(both.ports, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}));
+    ASSERT_EQ(both.entries.size(), 2u);
+    EXPECT_EQ(both.entries[0].Identity.SerialNumber, "A1B2C3");
+    EXPECT_EQ(both.entries[1].Name, "ttyS0");
     const auto bad = cli::ChoosePorts({"ttyS0", "serial:X"}, false, listing);
     EXPECT_TRUE(bad.ports.empty());
     EXPECT_NE(bad.error.find("no serial port matches 'serial:X'"), std::string::npos);
