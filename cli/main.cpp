@@ -310,8 +310,8 @@ int main(int argc, char** argv) {
     // than the terminal could not be redrawn in place.
     const int rows = cli::StdoutIsTerminal() ? cli::TerminalRows() : 0;
     const bool fitsRows = rows == 0 || options.ports.size() < static_cast<std::size_t>(rows);
-    const bool bars =
-        cli::StdoutIsTerminal() && !options.trace && fitsRows && cli::TerminalFitsBars(columns);
+    const bool bars = cli::StdoutIsTerminal() && !options.trace && fitsRows &&
+                      cli::TerminalFitsBars(columns);
     const cli::OutputMode mode = options.json    ? cli::OutputMode::Json
                                  : options.quiet ? cli::OutputMode::Quiet
                                  : bars          ? cli::OutputMode::Terminal

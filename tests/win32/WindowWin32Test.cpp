@@ -919,8 +919,7 @@ TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
     const char* port = std::getenv("KORDEL_TEST_PORT");
     const char* outcome = std::getenv("KORDEL_TEST_OUTCOME");
     if (!port || !outcome) GTEST_SKIP() << "run by close-during-update.sh";
-    std::ofstream("Kordel_Update.ini", std::ios::binary)
-        << "[CONFIG]\r\nComPort=" << port << "\r\n";
+    std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
     TApplicationObjects objects;
     Main->Show();
     ProcessPendingMessages();
@@ -934,21 +933,18 @@ TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
 
     EXPECT_TRUE(closeSeen.updating) << "closed in the middle of the update";
     EXPECT_TRUE(closeSeen.windowStayed);
-    EXPECT_NE(closeSeen.settings.find("\r\nComPort=" + std::string(port) + "\r\n"),
-              std::string::npos)
+    EXPECT_NE(closeSeen.settings.find("\r\nComPort=" + std::string(port) + "\r\n"), std::string::npos)
         << closeSeen.settings;
     EXPECT_NE(closeSeen.settings.find("\r\nNormPos="), std::string::npos) << closeSeen.settings;
     EXPECT_FALSE(dialogShownAfterClose) << "the error dialog returns by itself";
     wchar_t status[128] = {};
     ::SendMessageW(Main->sBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
-    EXPECT_STREQ(status,
-                 std::string(outcome) == "ok" ? L"Update OK" : L"Select COM-Port and press START");
+    EXPECT_STREQ(status, std::string(outcome) == "ok" ? L"Update OK" : L"Select COM-Port and press START");
     EXPECT_TRUE(::IsWindow(Main->Handle())) << "the window stays until the handler has returned";
     ProcessPendingMessages();
     EXPECT_FALSE(::IsWindow(Main->Handle())) << "then it closes";
     MSG quit;
-    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
-        << "and the program ends";
+    EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "and the program ends";
 }
 
 }  // namespace
