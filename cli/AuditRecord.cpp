@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "PortListing.h"
 #include "Sha256.h"
 #include "Text.h"
 
@@ -13,18 +14,8 @@ std::string JsonOrNull(const std::optional<std::string>& text) {
     return text ? JsonString(*text) : "null";
 }
 
-std::optional<std::string> UnlessEmpty(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    return text;
-}
-
-std::string UsbJson(const TAuditUsb& usb) {
-    return "{\"vendor_id\":" + JsonString(usb.vendorId) +
-           ",\"product_id\":" + JsonString(usb.productId) +
-           ",\"serial_number\":" + JsonOrNull(UnlessEmpty(usb.serialNumber)) +
-           ",\"manufacturer\":" + JsonOrNull(UnlessEmpty(usb.manufacturer)) +
-           ",\"product\":" + JsonOrNull(UnlessEmpty(usb.product)) +
-           ",\"location\":" + JsonOrNull(UnlessEmpty(usb.location)) + "}";
+std::string UsbJson(const TPortIdentity& usb) {
+    return "{" + IdentityJsonFields(usb) + "}";
 }
 
 // Where the identification record keeps its texts.
@@ -41,19 +32,9 @@ std::string ModuleJson(const TAuditModule& module) {
 
 }  // namespace
 
-std::optional<TAuditUsb> UsbIdentityOf(const TPortInfo& port) {
-    if (port.UsbVendorId.empty() || port.UsbProductId.empty()) return std::nullopt;
-    return TAuditUsb{port.UsbVendorId,  port.UsbProductId, port.SerialNumber,
-                     port.Manufacturer, port.Product,      ""};
-}
-
-std::optional<TAuditUsb> UsbIdentityOfPort(const std::string& port) {
-    const auto ports = ListPortInfos();
-    if (!ports) return std::nullopt;
-    for (const auto& info : *ports) {
-        if (info.Name == port) return UsbIdentityOf(info);
-    }
-    return std::nullopt;
+std::optional<TPortIdentity> UsbIdentityOf(const TPortIdentity& identity) {
+    if (!identity.IsUsb()) return std::nullopt;
+    return identity;
 }
 
 TAuditImage DescribeImage(std::span<const std::uint8_t> image, const TBiosInfo& info) {

@@ -22,20 +22,8 @@ namespace kordel::cli {
 
 inline constexpr int AuditSchema = 1;
 
-// What the port listing knows of a USB serial port.
-struct TAuditUsb {
-    std::string vendorId;   // four hex digits
-    std::string productId;  // four hex digits
-    std::string serialNumber;
-    std::string manufacturer;
-    std::string product;
-    std::string location;  // the physical path of hub ports, where known
-};
-
-// The USB identity of a listed port; nullopt for a port that is not a USB device.
-std::optional<TAuditUsb> UsbIdentityOf(const TPortInfo& port);
-// The USB identity of the port named `port` in the system's list, if it is listed.
-std::optional<TAuditUsb> UsbIdentityOfPort(const std::string& port);
+// The identity the record keeps of a port: the listing's, for a USB port only.
+std::optional<TPortIdentity> UsbIdentityOf(const TPortIdentity& identity);
 
 // The image an update sends.
 struct TAuditImage {
@@ -66,7 +54,7 @@ struct TAuditRecord {
     TAuditStation station;
     TAuditImage image;
     std::string port;
-    std::optional<TAuditUsb> usb;
+    std::optional<TPortIdentity> usb;
     std::optional<TAuditModule> module;  // nullopt: the module never answered
     bool ok = false;
     std::string message;                         // the exact text shown for the result

@@ -58,7 +58,7 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
             reporter.Frame(index, d, data, n);
         };
     }
-    const TAuditRecord context = plan.log ? RecordContext(plan, port) : TAuditRecord{};
+    const TAuditRecord context = plan.log ? RecordContext(plan, index) : TAuditRecord{};
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
         for (int attempt = 1;; ++attempt) {
@@ -82,12 +82,12 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
 
 }  // namespace
 
-TAuditRecord RecordContext(const FlashPlan& plan, const std::string& port) {
+TAuditRecord RecordContext(const FlashPlan& plan, std::size_t index) {
     TAuditRecord context;
     context.station = plan.station;
     context.image = DescribeImage(plan.image, plan.info);
-    context.port = port;
-    context.usb = UsbIdentityOfPort(port);
+    context.port = plan.ports[index];
+    if (index < plan.identities.size()) context.usb = UsbIdentityOf(plan.identities[index]);
     return context;
 }
 

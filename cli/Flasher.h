@@ -13,6 +13,9 @@ namespace kordel::cli {
 
 struct FlashPlan {
     std::vector<std::string> ports;
+    // What the listing knows of ports[i], for the records; shorter than `ports` where
+    // the last ports are not listed (simulated modules).
+    std::vector<TPortIdentity> identities;
     int repeat = 1;
     bool trace = false;
     std::span<const std::uint8_t> image;
@@ -51,7 +54,7 @@ struct AttemptEnd {
 AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& setup,
                       Reporter& reporter);
 
-// The fields of a record that stay the same for every attempt on `port`.
-TAuditRecord RecordContext(const FlashPlan& plan, const std::string& port);
+// The fields of a record that stay the same for every attempt on the plan's port `index`.
+TAuditRecord RecordContext(const FlashPlan& plan, std::size_t index);
 
 }  // namespace kordel::cli

@@ -17,6 +17,7 @@
 #include "Flasher.h"
 #include "KordelSim.h"
 #include "PortList.h"
+#include "PortListing.h"
 #include "Resources.h"
 #include "Text.h"
 #include "Version.h"
@@ -37,7 +38,11 @@ const char* const UsageTemplate = R"(Usage: kordel-flash --port PORT [--port POR
 Writes the firmware image built into this program into the Kordel module on each
 PORT (such as {port}), several ports in parallel.
 
-  -p, --port=PORT     flash the module on PORT; give it again for more modules
+  -p, --port=PORT     flash the module on PORT; give it again for more modules.
+                      PORT is a port's name or path as --list shows it (such as
+                      {port}), usb:VID:PID, serial:TEXT, location:PATH, or a glob
+                      (*, ?, [...]) of paths or names, which takes every match
+      --all           take every port a --port matches (otherwise several are an error)
       --sim           flash a simulated module started inside this program; give it
                       again for more modules
       --sim-fault=RULE  inject a fault into the simulated modules (see kordel-sim --help)
@@ -84,7 +89,7 @@ struct Options {
     int sims = 0;
     std::vector<sim::FaultRule> simFaults;
     int repeat = 1;
-    bool json = false, quiet = false, trace = false, list = false, info = false;
+    bool json = false, quiet = false, trace = false, list = false, info = false, all = false;
     std::optional<int> retries, retryDelayMs;
     std::string log, logReport;
     std::optional<std::string> station, op;
@@ -122,10 +127,12 @@ enum LongOnly {
     OptOperator,
     OptLogReport,
     OptCsv,
+    OptAll,
 };
 
 const option LongOptions[] = {
     {"port", required_argument, nullptr, 'p'},
+    {"all", no_argument, nullptr, OptAll},
     {"sim", no_argument, nullptr, OptSim},
     {"sim-fault", required_argument, nullptr, OptSimFault},
     {"repeat", required_argument, nullptr, 'n'},
@@ -272,6 +279,9 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
             case OptTrace:
                 o.trace = true;
                 break;
+            case OptAll:
+                o.all = true;
+                break;
             case 'l':
                 o.list = true;
                 break;
@@ -300,42 +310,21 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         return UsageError("name a port with --port, or try a simulated module with --sim");
     }
     if (!o.simFaults.empty() && o.sims == 0) return UsageError("--sim-fault needs --sim");
+    if (o.all && o.ports.empty()) return UsageError("--all needs --port");
     return std::nullopt;
 }
 
-// The ports present in natural order, with their descriptions.
-std::vector<std::pair<std::string, std::string>> PresentPorts() {
-    const auto infos = ListPortInfos().value_or(std::vector<TPortInfo>{});
-    std::vector<std::string> names;
-    for (const auto& i : infos) names.push_back(i.Name);
-    SortPortList(names);
-    std::vector<std::pair<std::string, std::string>> ports;
-    for (const auto& name : names) {
-        std::string description;
-        for (const auto& i : infos) {
-            if (i.Name == name) description = i.Description();
-        }
-        ports.emplace_back(name, description);
-    }
+// The ports present in natural order.
+std::vector<TPortEntry> PresentPorts() {
+    auto ports = ListPortEntries().value_or(std::vector<TPortEntry>{});
+    SortPortList(ports);
     return ports;
 }
 
+// The ports present, with what the system knows of each.
 int ListPorts(bool json) {
     const auto ports = PresentPorts();
-    if (json) {
-        std::cout << "{\"event\":\"ports\",\"ports\":[";
-        for (std::size_t i = 0; i < ports.size(); ++i) {
-            std::cout << (i ? "," : "") << "{\"name\":" << cli::JsonString(ports[i].first)
-                      << ",\"description\":" << cli::JsonString(ports[i].second) << "}";
-        }
-        std::cout << "]}\n";
-        return ExitOk;
-    }
-    if (ports.empty()) std::cout << "No serial ports found.\n";
-    for (const auto& [name, description] : ports) {
-        std::cout << cli::TerminalText(name)
-                  << (description.empty() ? "" : "  " + cli::TerminalText(description)) << '\n';
-    }
+    std::cout << (json ? cli::PortListJson(ports) : cli::PortListText(ports));
     return ExitOk;
 }
 
@@ -393,6 +382,14 @@ int main(int argc, char** argv) {
             options.logReport, options.csv ? cli::ReportFormat::Csv : cli::ReportFormat::Table,
             std::cout, std::cerr);
     }
+    std::vector<TPortIdentity> identities;
+    if (!options.ports.empty()) {
+        // A glob's ports go in the order --list shows them.
+        const cli::PortChoice choice = cli::ChoosePorts(options.ports, options.all, PresentPorts());
+        if (!choice.error.empty()) return UsageError(choice.error);
+        options.ports = choice.ports;
+        for (const TPortEntry& entry : choice.entries) identities.push_back(entry.Identity);
+    }
 
     TFirmwareImage image;
     try {
@@ -448,6 +445,7 @@ int main(int argc, char** argv) {
     cli::Reporter reporter(mode, std::cout, std::cerr, options.ports, columns);
     cli::FlashPlan plan;
     plan.ports = options.ports;
+    plan.identities = identities;
     plan.repeat = options.repeat;
     plan.trace = options.trace;
     plan.image = image.rs;

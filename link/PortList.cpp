@@ -6,7 +6,9 @@
 namespace kordel {
 
 // The platform's own list of serial ports (one file per OS); nullopt when unreadable.
-std::optional<std::vector<TPortInfo>> PlatformPortInfos(const TPortListSource& source);
+std::optional<std::vector<TPortEntry>> PlatformPortEntries(const TPortListSource& source);
+// What the platform knows about a device named outside its list (one file per OS).
+TPortIdentity IdentityOfExtraPort(const std::string& path);
 
 namespace {
 
@@ -64,17 +66,19 @@ std::vector<std::string> SplitColons(const std::string& text) {
     return parts;
 }
 
-// The classic in-place quicksort of a string list: partition around the middle
-// element, recurse into the left part, iterate on the right.
-void QuickSort(std::vector<std::string>& list, std::ptrdiff_t left, std::ptrdiff_t right) {
+// The classic in-place quicksort of a list: partition around the middle element,
+// recurse into the left part, iterate on the right. `compare` is NatSortCompare's
+// rule over two positions of the list.
+template <typename List, typename Compare>
+void QuickSort(List& list, std::ptrdiff_t left, std::ptrdiff_t right, const Compare& compare) {
     std::ptrdiff_t i = 0;
     do {
         i = left;
         std::ptrdiff_t j = right;
         std::ptrdiff_t pivot = (left + right) / 2;
         do {
-            while (NatSortCompare(list, i, pivot) < 0) ++i;
-            while (NatSortCompare(list, j, pivot) > 0) --j;
+            while (compare(list, i, pivot) < 0) ++i;
+            while (compare(list, j, pivot) > 0) --j;
             if (i <= j) {
                 if (i != j) std::swap(list[i], list[j]);
                 if (pivot == i) {
@@ -86,9 +90,15 @@ void QuickSort(std::vector<std::string>& list, std::ptrdiff_t left, std::ptrdiff
                 --j;
             }
         } while (i <= j);
-        if (left < j) QuickSort(list, left, j);
+        if (left < j) QuickSort(list, left, j, compare);
         left = i;
     } while (i < right);
+}
+
+template <typename List, typename Compare>
+void SortList(List& list, const Compare& compare) {
+    if (list.size() < 2) return;
+    QuickSort(list, 0, static_cast<std::ptrdiff_t>(list.size()) - 1, compare);
 }
 
 }  // namespace
@@ -130,84 +140,99 @@ int NatSortCompare(const std::vector<std::string>& List, std::size_t Index1, std
 }
 
 void SortPortList(std::vector<std::string>& items) {
-    if (items.size() < 2) return;
-    QuickSort(items, 0, static_cast<std::ptrdiff_t>(items.size()) - 1);
+    SortList(items, [](const std::vector<std::string>& list, std::ptrdiff_t a, std::ptrdiff_t b) {
+        return NatSortCompare(list, static_cast<std::size_t>(a), static_cast<std::size_t>(b));
+    });
+}
+
+void SortPortList(std::vector<TPortEntry>& items) {
+    SortList(items, [](const std::vector<TPortEntry>& list, std::ptrdiff_t a, std::ptrdiff_t b) {
+        return NatCompare(list[static_cast<std::size_t>(a)].Name,
+                          list[static_cast<std::size_t>(b)].Name, false);
+    });
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && CompareIgnoreCase(a, b) == 0;
 }
 
-std::string TPortInfo::Description() const {
-    std::string text;
-    auto add = [&text](const std::string& part) {
-        if (part.empty()) return;
-        if (!text.empty()) text += ' ';
-        text += part;
-    };
-    if (!UsbVendorId.empty()) add("[" + UsbVendorId + ":" + UsbProductId + "]");
-    add(Manufacturer);
-    add(Product);
-    if (!SerialNumber.empty()) add("S/N " + SerialNumber);
-    if (text.empty() && !Driver.empty()) add("(" + Driver + ")");
-    return text;
-}
-
-void EndListingAtOverlongName(std::vector<TPortInfo>& enumerated) {
-    auto overlong = std::find_if(enumerated.begin(), enumerated.end(), [](const TPortInfo& p) {
+void EndListingAtOverlongName(std::vector<TPortEntry>& enumerated) {
+    auto overlong = std::find_if(enumerated.begin(), enumerated.end(), [](const TPortEntry& p) {
         return p.Name.size() > MaxPortNameLength;
     });
     enumerated.erase(overlong, enumerated.end());
 }
 
-std::optional<std::vector<TPortInfo>> ListPortInfos(const TPortListSource& source) {
-    auto ports = PlatformPortInfos(source);
-    if (ports) EndListingAtOverlongName(*ports);
+namespace {
+
+std::vector<TPortEntry> ExtraPortEntries(const TPortListSource& source) {
     std::string extra;
     if (source.extraPorts) {
         extra = *source.extraPorts;
     } else if (const char* env = std::getenv("KORDEL_EXTRA_PORTS")) {
         extra = env;
     }
-    std::vector<TPortInfo> extras;
-    for (const auto& name : SplitColons(extra)) {
-        TPortInfo info;
-        info.Name = name;
-        extras.push_back(std::move(info));
+    std::vector<TPortEntry> extras;
+    for (const auto& text : SplitColons(extra)) {
+        TPortEntry entry = EntryForDevice(text, source);
+        entry.Identity = IdentityOfExtraPort(entry.Path);
+        extras.push_back(std::move(entry));
     }
     EndListingAtOverlongName(extras);
+    return extras;
+}
+
+}  // namespace
+
+std::optional<std::vector<TPortEntry>> ListPortEntries(const TPortListSource& source) {
+    auto ports = PlatformPortEntries(source);
+    if (ports) EndListingAtOverlongName(*ports);
+    std::vector<TPortEntry> extras = ExtraPortEntries(source);
     if (!ports && extras.empty()) return std::nullopt;
     if (!ports) ports.emplace();
     ports->insert(ports->end(), extras.begin(), extras.end());
-    std::stable_sort(ports->begin(), ports->end(), [](const TPortInfo& a, const TPortInfo& b) {
+    std::stable_sort(ports->begin(), ports->end(), [](const TPortEntry& a, const TPortEntry& b) {
         return CompareIgnoreCase(a.Name, b.Name) < 0;
     });
     return ports;
 }
 
 void ListComPorts(std::vector<std::string>& Ports, const TPortListSource& source) {
-    auto infos = ListPortInfos(source);
-    if (!infos) return;
+    auto entries = ListPortEntries(source);
+    if (!entries) return;
     Ports.clear();
-    for (const auto& info : *infos) Ports.push_back(info.Name);
+    for (const auto& entry : *entries) Ports.push_back(entry.Name);
+}
+
+const TPortEntry* TPortSelector::Selected() const {
+    if (ItemIndex < 0 || ItemIndex >= static_cast<int>(Items.size())) return nullptr;
+    return &Items[static_cast<std::size_t>(ItemIndex)];
 }
 
 std::string TPortSelector::Text() const {
-    if (ItemIndex < 0 || ItemIndex >= static_cast<int>(Items.size())) return {};
-    return Items[static_cast<std::size_t>(ItemIndex)];
+    const TPortEntry* entry = Selected();
+    return entry ? entry->Name : std::string();
 }
 
-void RefreshPortList(TPortSelector& selector, const std::string& remembered,
-                     const TPortListSource& source) {
-    ListComPorts(selector.Items, source);
-    SortPortList(selector.Items);
-    auto found =
+bool NamesPort(const TPortEntry& entry, std::string_view text) {
+    return EqualsIgnoreCase(entry.Name, text) || EqualsIgnoreCase(entry.Path, text);
+}
+
+void SelectRemembered(TPortSelector& selector, const std::string& remembered) {
+    const auto found =
         std::find_if(selector.Items.begin(), selector.Items.end(),
-                     [&](const std::string& item) { return EqualsIgnoreCase(item, remembered); });
+                     [&](const TPortEntry& item) { return NamesPort(item, remembered); });
     selector.ItemIndex = selector.Items.empty() ? -1
                          : found == selector.Items.end()
                              ? 0
                              : static_cast<int>(found - selector.Items.begin());
+}
+
+void RefreshPortList(TPortSelector& selector, const std::string& remembered,
+                     const TPortListSource& source) {
+    if (auto entries = ListPortEntries(source)) selector.Items = std::move(*entries);
+    SortPortList(selector.Items);
+    SelectRemembered(selector, remembered);
 }
 
 }  // namespace kordel

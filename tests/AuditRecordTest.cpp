@@ -164,8 +164,9 @@ TEST(AuditRecordTest, LineCarriesEveryFieldInItsPlace) {
               R"j("image":{"version":"1.3","size":7900,"sha256":")j" +
                   std::string(64, 'A') +
                   R"j("},"port":"/dev/ttyUSB0",)j"
-                  R"j("usb":{"vendor_id":"0403","product_id":"6001","serial_number":"A10K3Z",)j"
-                  R"j("manufacturer":"FTDI","product":null,"location":"1-1.4"},)j"
+                  R"j("usb":{"kind":"usb","vendor_id":"0403","product_id":"6001",)j"
+                  R"j("serial_number":"A10K3Z","manufacturer":"FTDI","product":null,)j"
+                  R"j("location":"1-1.4","location_path":null,"driver":"ftdi_sio"},)j"
                   R"j("module":{"cpu_id":"31002B000F513637393837AB","boot_info":{"hex":")j" +
                   std::string(32, '0') + "323032362D30312D3135000000000000" + "534E5201" +
                   std::string(24, '0') +
@@ -296,17 +297,17 @@ TEST(AuditRecordTest, ImageHashCoversWholeBlocksWithTheFiller) {
 }
 
 TEST(AuditRecordTest, UsbIdentityOnlyForUsbPorts) {
-    TPortInfo usb;
-    usb.Name = "/dev/ttyUSB0";
-    usb.UsbVendorId = "0403";
-    usb.UsbProductId = "6001";
+    TPortIdentity usb;
+    usb.Kind = "usb";
+    usb.VendorId = "0403";
+    usb.ProductId = "6001";
     usb.SerialNumber = "A10K3Z";
     const auto identity = UsbIdentityOf(usb);
     ASSERT_TRUE(identity);
-    EXPECT_EQ(identity->vendorId, "0403");
-    EXPECT_EQ(identity->serialNumber, "A10K3Z");
-    TPortInfo plain;
-    plain.Name = "/dev/ttyS0";
+    EXPECT_EQ(identity->VendorId, "0403");
+    EXPECT_EQ(identity->SerialNumber, "A10K3Z");
+    TPortIdentity plain;
+    plain.Kind = "platform";
     plain.Driver = "serial8250";
     EXPECT_FALSE(UsbIdentityOf(plain));
 }

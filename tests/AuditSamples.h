@@ -18,7 +18,14 @@ inline TAuditRecord SampleRecord() {
     r.station = {"bench-3", "anna", "kordel-flash 1.1.0 (firmware 1.3, 7900 bytes)"};
     r.image = {"1.3", 7900, std::string(64, 'A')};
     r.port = "/dev/ttyUSB0";
-    r.usb = TAuditUsb{"0403", "6001", "A10K3Z", "FTDI", "", "1-1.4"};
+    r.usb.emplace();
+    r.usb->Kind = "usb";
+    r.usb->VendorId = "0403";
+    r.usb->ProductId = "6001";
+    r.usb->SerialNumber = "A10K3Z";
+    r.usb->Manufacturer = "FTDI";
+    r.usb->Location = "1-1.4";
+    r.usb->Driver = "ftdi_sio";
     r.module.emplace();
     r.module->bootInfo = std::vector<std::uint8_t>(48, 0);
     const char date[] = "2026-01-15", snr[] = "SNR\x01";

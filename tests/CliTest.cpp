@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--sim", "--json", "--quiet"}, 2, "--json and --quiet"},
                       UsageCase{{"--sim", "extra"}, 2, "unexpected argument 'extra'"},
                       UsageCase{{"--sim", "--", "--json"}, 2, "unexpected argument '--json'"},
-                      UsageCase{{"--port", "\x1b[31mred"}, 1, "\\x1B[31mred: Unable to open"},
+                      UsageCase{{"--port", "\x1b[31mred"}, 2, "no serial port named '\\x1B[31mred'"},
                       UsageCase{{"--sim", "--sim-fault", "F9"}, 2, "bad --sim-fault rule"},
                       UsageCase{{"--help"}, 0, "Usage: kordel-flash"},
                       UsageCase{{"--version"}, 0, "kordel-flash 1."},
@@ -267,7 +267,11 @@ TEST(CliJsonTest, ListAndInfoAreJson) {
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_EQ(BadJsonLine(list.out), "");
     EXPECT_EQ(list.out.rfind("{\"event\":\"ports\",\"ports\":[", 0), 0u) << list.out;
-    EXPECT_NE(list.out.find("{\"name\":\"/tmp/ttyPlain\",\"description\":\"\"}"),
+    EXPECT_NE(list.out.find("{\"name\":\"/tmp/ttyPlain\",\"path\":\"/tmp/ttyPlain\","
+                            "\"description\":\"\",\"kind\":null,\"vendor_id\":null,"
+                            "\"product_id\":null,\"serial_number\":null,\"manufacturer\":null,"
+                            "\"product\":null,\"location\":null,\"location_path\":null,"
+                            "\"driver\":null}"),
               std::string::npos)
         << list.out;
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1);

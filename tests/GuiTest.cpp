@@ -216,9 +216,10 @@ class GuiTest : public QObject {
         Main->close();
         objects.reset();
         Start("", "COM1:COM3:COM10");
-        // The port written at close is selected again.
-        QCOMPARE(Main->cbPort->currentText().toStdString(), ShortSlave());
-        QCOMPARE(Main->cbPort->itemText(3), QString("COM10"));
+        // The port written at close is selected again; the list goes by the shown names.
+        QCOMPARE(Main->cbPort->currentText(), QString("COM1"));
+        QCOMPARE(Main->cbPort->itemText(2), QString("COM10"));
+        QCOMPARE(Main->cbPort->itemText(3).toStdString(), ShortSlave());
     }
 
     void firstRunWritesTheSettingsFileAsSpecifiedAtClose() {
@@ -245,11 +246,11 @@ class GuiTest : public QObject {
 
     void exitDuringTheUpdateLetsItFinishThenCloses() {
         AddFault("F9=delay:30");
-        Start("", "COM1");
+        Start("[CONFIG]\r\nComPort=" + ShortSlave() + "\r\n", "COM1");
         bool clicked = false;
         Poll([&] {
             if (Main->ProgressPosition() < 512) return false;
-            Main->cbPort->setCurrentIndex(1);  // picked during the update: saved, not used
+            Main->cbPort->setCurrentIndex(0);  // COM1, picked during the update: saved, not used
             QTest::mouseClick(Main->ButExit, Qt::LeftButton);
             clicked = true;
             return true;
@@ -323,11 +324,31 @@ class GuiTest : public QObject {
         // An older settings file holds the full path; it still selects the port.
         Start("[CONFIG]\r\nComPort=" + module->SlavePath() + "\r\n", "COM1");
         QCOMPARE(Main->cbPort->currentText().toStdString(), ShortSlave());
-        QCOMPARE(PortDevicePath(Main->PortText()), module->SlavePath());
+        QCOMPARE(ComIo->PortNameSource(), module->SlavePath());
         QTest::mouseClick(Main->ButStart, Qt::LeftButton);
         QCOMPARE(Main->StatusText(), QString("Update OK"));
         Main->close();
         QVERIFY(Settings().find("ComPort=" + ShortSlave() + "\r\n") != std::string::npos);
+    }
+
+    // A port outside /dev is shown by its whole path, which the box cuts: its tool tip
+    // then shows it whole below the hint; START opens that port.
+    void cutPortNameShowsWholeInTheToolTip() {
+        sim::SimOptions options;
+        options.linkPath = (dir->Path() / "ttySIM-a-simulated-module-with-a-long-name").string();
+        sim::KordelSim linked(options);
+        Start("[CONFIG]\r\nComPort=" + options.linkPath + "\r\n", options.linkPath);
+        const QString name = QString::fromStdString(options.linkPath);
+        QCOMPARE(Main->cbPort->currentText(), name);
+        QVERIFY(!Main->cbPort->TextFits(name));
+        QCOMPARE(Main->cbPort->toolTip(), "Select COM-Port for Halvern\n" + name);
+        QCOMPARE(Main->cbPort->itemData(0, Qt::ToolTipRole).toString(), name);
+        QTest::mouseClick(Main->ButStart, Qt::LeftButton);
+        QCOMPARE(Main->StatusText(), QString("Update OK"));
+        QCOMPARE(linked.Flash().size(), std::size_t{768});
+        Main->cbPort->setCurrentIndex(Main->cbPort->findText(QString::fromStdString(ShortSlave())));
+        QVERIFY(Main->cbPort->TextFits(Main->cbPort->currentText()));
+        QCOMPARE(Main->cbPort->toolTip(), QString("Select COM-Port for Halvern"));
     }
 
     void enterOnTheFocusedStartRunsTheUpdate() {

@@ -37,7 +37,7 @@ export KORDEL_EXTRA_PORTS="$slow:$silent"
 
 # Starts the window with `port` remembered and notes its frame: x y width height.
 start_gui() {
-  printf '[CONFIG]\r\nComPort=%s\r\n' "${1#/dev/}" > "$work/Kordel_Update.ini"
+  printf '[CONFIG]\r\nComPort=%s\r\n' "$1" > "$work/Kordel_Update.ini"
   (cd "$work" && exec "$build/ui/qt/kordel-update") > /dev/null 2>&1 &
   gui=$!
   pids+=($gui)

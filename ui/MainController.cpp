@@ -1,8 +1,6 @@
 #include "MainController.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "DistCopy.h"
 #include "Resources.h"
@@ -22,10 +20,6 @@ class ViewProgress : public TProgressSink {
     TMainView& view_;
 };
 
-std::string DevPrefix(const std::string& devDir) {
-    return devDir.empty() || devDir.back() == '/' ? devDir : devDir + "/";
-}
-
 }  // namespace
 
 TShownProgress ShownProgress(std::uint32_t maximum, std::uint32_t position) {
@@ -33,34 +27,9 @@ TShownProgress ShownProgress(std::uint32_t maximum, std::uint32_t position) {
     return {shownMaximum, std::min(position, shownMaximum)};
 }
 
-std::string ShortPortName(const std::string& name, const std::string& devDir) {
-    const std::string prefix = DevPrefix(devDir);
-    if (prefix.empty() || name.size() <= prefix.size() ||
-        name.compare(0, prefix.size(), prefix) != 0) {
-        return name;
-    }
-    return name.substr(prefix.size());
-}
-
-std::string PortDevicePath(const std::string& shown, const std::string& devDir) {
-    const std::string prefix = DevPrefix(devDir);
-    if (shown.empty() || prefix.empty() || shown.front() == '/') return shown;
-    std::error_code error;
-    const std::string path = prefix + shown;
-    return std::filesystem::exists(path, error) ? path : shown;
-}
-
-void ShowShortPortNames(TPortSelector& selector, const std::string& remembered,
-                        const std::string& devDir) {
-    for (auto& item : selector.Items) item = ShortPortName(item, devDir);
-    const std::string wanted = ShortPortName(remembered, devDir);
-    const auto found =
-        std::find_if(selector.Items.begin(), selector.Items.end(),
-                     [&](const std::string& item) { return EqualsIgnoreCase(item, wanted); });
-    selector.ItemIndex = selector.Items.empty() ? -1
-                         : found == selector.Items.end()
-                             ? 0
-                             : static_cast<int>(found - selector.Items.begin());
+std::string PortBoxHint(const std::string& shownName, bool nameFits) {
+    if (nameFits || shownName.empty()) return PortHint;
+    return std::string(PortHint) + "\n" + shownName;
 }
 
 TMainController::TMainController(TMainView& view, TIniFile& settings, TFormStorage& placement,
@@ -121,12 +90,20 @@ void TMainController::DistributionCopyStep() {
 // read leaves them as they were.
 void TMainController::RefreshPorts(const std::string& remembered) {
     RefreshPortList(portSelector_, remembered, ports_);
-    ShowShortPortNames(portSelector_, remembered, ports_.devDir);
     view_.SetPortList(portSelector_);
 }
 
 void TMainController::cbPortDropDown() {
     RefreshPorts(view_.PortText());
+}
+
+// The view shows names only; the entry that has the shown name says what to open.
+std::string TMainController::SelectedPortToOpen() {
+    const std::string shown = view_.PortText();
+    const auto& items = portSelector_.Items;
+    const auto found = std::find_if(items.begin(), items.end(),
+                                    [&](const TPortEntry& item) { return item.Name == shown; });
+    return found == items.end() ? shown : PortToOpen(*found);
 }
 
 void TMainController::ButStartClick(TComIo& io) {

@@ -22,19 +22,11 @@ inline constexpr const char* StatusOk = "Update OK";
 inline constexpr const char* StatusError = "ERROR";
 inline constexpr const char* TitlePrefix = "Kordel Update v";
 
-// Port names as the list shows them and the settings file keeps them: a device path
-// without its device folder ("/dev/ttyUSB0" is "ttyUSB0", "/dev/pts/3" is "pts/3"),
-// which fits the box as COM3 does on Windows. Other names (COM3, a path elsewhere)
-// stay as they are.
-std::string ShortPortName(const std::string& name, const std::string& devDir = "/dev");
-// What Connect opens for a shown name: the device path when the device folder holds
-// that name, else the name itself.
-std::string PortDevicePath(const std::string& shown, const std::string& devDir = "/dev");
-// Turns a refreshed list of device paths into the shown names, selecting the entry
-// whose short name equals that of `remembered` (short, or a full path from an older
-// settings file), else the first.
-void ShowShortPortNames(TPortSelector& selector, const std::string& remembered,
-                        const std::string& devDir = "/dev");
+inline constexpr const char* PortHint = "Select COM-Port for Halvern";
+
+// The port box's tool tip: its hint, and below it the selected port's whole name when
+// the box is too narrow to show all of it.
+std::string PortBoxHint(const std::string& shownName, bool nameFits);
 
 // What a progress bar shows of the values an update reports: the last block may move
 // the position past the maximum, and a maximum of 0 would turn some bars into a busy
@@ -84,6 +76,9 @@ class TMainController {
     void FirstShow();
     void FormShow();
     void cbPortDropDown();
+    // What the link opens for the port the window shows selected: the selected entry's
+    // device (PortToOpen), or the shown text itself when no entry has that name.
+    std::string SelectedPortToOpen();
     void ButStartClick(TComIo& io);
     void FormClose();
     // The close path of EXIT and every other close command: saves at once; returns

@@ -298,6 +298,83 @@ TEST_F(WindowTest, OpeningThePortListRefreshesIt) {
     ::_putenv_s("KORDEL_EXTRA_PORTS", "");
 }
 
+void OpenAndCloseThePortList() {
+    ::SendMessageW(Main->cbPort, CB_SHOWDROPDOWN, TRUE, 0);
+    ::SendMessageW(Main->cbPort, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
+// The user picks the entry: the box tells the window as its own selection does.
+void PickPort(const std::wstring& name) {
+    const auto entries = PortEntries();
+    const auto at = std::find(entries.begin(), entries.end(), name);
+    ASSERT_NE(at, entries.end()) << "not listed";
+    ::SendMessageW(Main->cbPort, CB_SETCURSEL, static_cast<WPARAM>(at - entries.begin()), 0);
+    ::SendMessageW(Main->Handle(), WM_COMMAND, MAKEWPARAM(IdCbPort, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(Main->cbPort));
+}
+
+std::wstring PortHintText() {
+    wchar_t buffer[512] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = ::GetParent(Main->cbPort);
+    tool.uId = reinterpret_cast<UINT_PTR>(Main->cbPort);
+    tool.lpszText = buffer;
+    ::SendMessageW(Main->Hints, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    return buffer;
+}
+
+// Connect opens "\\.\" + the selected name, whatever the file system holds: on Windows
+// "/dev/COM77" is \dev\COM77 on the current drive, and a folder there does not make the
+// name a path. (Wine reads a path that starts with '/' otherwise: such a folder is
+// never found there.)
+TEST_F(WindowTest, ConnectOpensTheSelectedNameInTheDeviceNamespace) {
+    std::error_code ec;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(L"C:\\", ec);  // where the test may make the folder
+    ASSERT_FALSE(ec) << "no drive C:";
+    const std::filesystem::path decoy = L"\\dev\\COM77";
+    const bool madeDev = !std::filesystem::exists(L"\\dev", ec);
+    std::filesystem::create_directories(decoy, ec);
+    ASSERT_TRUE(std::filesystem::exists(decoy, ec));
+    ::_putenv_s("KORDEL_EXTRA_PORTS", "COM77");
+    TPortListSource source;
+    const auto listed = ListPortEntries(source);
+    ASSERT_TRUE(listed);
+    const auto entry = std::find_if(listed->begin(), listed->end(),
+                                    [](const TPortEntry& e) { return e.Name == "COM77"; });
+    ASSERT_NE(entry, listed->end());
+    EXPECT_EQ(entry->Path, "\\\\.\\COM77");
+    OpenAndCloseThePortList();
+    PickPort(L"COM77");
+    EXPECT_EQ(ComIo->PortNameSource(), "COM77") << "the port layer puts \\\\.\\ in front";
+    // Nothing answers there: the device namespace's "file not found".
+    try {
+        ComIo->Connect(4407315);
+        ADD_FAILURE() << "COM77 opened";
+    } catch (const EComPort& e) {
+        EXPECT_STREQ(e.what(), "Unable to open com port (Error: 2)");
+    }
+    std::filesystem::remove(decoy, ec);
+    if (madeDev) std::filesystem::remove(L"\\dev", ec);
+    std::filesystem::current_path(previous, ec);
+    ::_putenv_s("KORDEL_EXTRA_PORTS", "");
+    OpenAndCloseThePortList();
+}
+
+TEST_F(WindowTest, CutPortNameShowsWholeInTheHint) {
+    const std::string longName = "COM" + std::string(30, '7');
+    ::_putenv_s("KORDEL_EXTRA_PORTS", (longName + ":COM78").c_str());
+    OpenAndCloseThePortList();
+    PickPort(std::wstring(longName.begin(), longName.end()));
+    EXPECT_EQ(PortHintText(),
+              L"Select COM-Port for Halvern\n" + std::wstring(longName.begin(), longName.end()));
+    PickPort(L"COM78");
+    EXPECT_EQ(PortHintText(), L"Select COM-Port for Halvern");
+    ::_putenv_s("KORDEL_EXTRA_PORTS", "");
+    OpenAndCloseThePortList();
+}
+
 TEST_F(WindowTest, TabWalksStartExitAndThePortList) {
     ::SetForegroundWindow(Main->Handle());
     ::SetFocus(Main->ButStart);

@@ -137,6 +137,21 @@ run_flash "$work/out" "$work/err" --port COM77
 expect_eq "missing COM: exit status" 1 "$rc"
 expect_eq "missing COM: message" "COM77: Unable to open com port (Error: 2)" "$(head -1 "$work/err")"
 
+# --- ports chosen through the registry's list: a glob takes every match, and the port
+# opened is "\\.\" + its name; what matches nothing is a usage error.
+start_sim COM5 --flash-out "$work/flash.bin"
+register_ports COM5
+WINEDEBUG=-all,trace+file run_flash "$work/out" "$work/log" --port 'COM*'
+expect_eq "--port COM*: exit status" 0 "$rc"
+expect_contains "--port COM*: updates COM5" "$work/out" "Update OK"
+expect_contains "--port COM*: opens \\\\.\\COM5" "$work/log" 'CreateFileW L"\\\\.\\COM5"'
+run_flash "$work/out" "$work/err" --port 'usb:0403:6001'
+expect_eq "--port usb:: exit status without such a port" 2 "$rc"
+expect_eq "--port usb:: says what it looked for" \
+    "kordel-flash: no serial port matches 'usb:0403:6001' (--list shows the ports present)" \
+    "$(head -1 "$work/err")"
+stop_sims
+
 # --- --sim has no pseudo-terminal on Windows and names the alternative.
 run_flash "$work/out" "$work/err" --sim
 expect_eq "--sim: exit status" 1 "$rc"
@@ -164,7 +179,12 @@ existing=$("$WINE" reg query "$key" 2>/dev/null | tr -d '\r' | awk '/REG_SZ/ { p
 "$WINE" regedit /S "$(winepath -w "$work/ports.reg" 2>/dev/null)" >/dev/null 2>&1
 run_flash "$work/out" "$work/err" --list
 expect_eq "--list: natural order, duplicates kept, stops at the overlong name" \
-    "COM1 COM2 COM2 com3 COM10 $name127" "$(tr '\n' ' ' <"$work/out" | sed 's/ $//')"
+    "COM1 COM2 COM2 com3 COM10 $name127" "$(awk '{ print $1 }' "$work/out" | tr '\n' ' ' | sed 's/ $//')"
+expect_eq "--list: each name with its path and kind (wine's SetupAPI has no Ports devices)" \
+    '\\.\COM10 serial' "$(awk '$1 == "COM10" { print $2, $3 }' "$work/out")"
+run_flash "$work/out" "$work/err" --list --json
+expect_contains "--list --json: the path and the kind" "$work/out" \
+    '{"name":"COM1","path":"\\\\.\\COM1","description":"","kind":"serial","vendor_id":null,'
 "$WINE" reg delete "$key" /f >/dev/null 2>&1
 run_flash "$work/out" "$work/err" --list
 expect_eq "--list without the key" "No serial ports found." "$(cat "$work/out")"

@@ -45,8 +45,8 @@ TApplicationObjects::TApplicationObjects(TPortListSource ports)
     MsgBox = new TMsgBox();
     MsgBox->CentreOver = Main;
     ComIo = new TComIo();
-    // The list shows "ttyUSB0"; the port opened is "/dev/ttyUSB0".
-    ComIo->PortNameSource = [] { return PortDevicePath(Main->PortText()); };
+    // The list shows "ttyUSB0"; the port opened is its entry's "/dev/ttyUSB0".
+    ComIo->PortNameSource = [] { return Main->Controller->SelectedPortToOpen(); };
     ComIo->OnPortState = [](bool open) { Main->LED1->SetStatus(open); };
     ComIo->cPort->Dispatcher = dispatcher_.get();
     Main->Link = [] { return ComIo; };

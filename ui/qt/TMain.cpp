@@ -93,7 +93,7 @@ void TMain::BuildControls() {
     cbPort->setGeometry(88, 23, 81, 21);
     cbPort->setFont(groupFont);
     cbPort->setEditable(false);
-    cbPort->setToolTip("Select COM-Port for Halvern");
+    cbPort->setToolTip(PortHint);
     // The closed box and its opened list alike: maroon, Tahoma bold.
     QPalette comboPalette = cbPort->palette();
     comboPalette.setColor(QPalette::ButtonText, Maroon);
@@ -105,6 +105,7 @@ void TMain::BuildControls() {
     // Names of ports outside /dev can be longer than the box; the opened list shows them whole.
     cbPort->view()->setMinimumWidth(180);
     cbPort->OnDropDown = [this] { cbPortDropDown(cbPort); };
+    connect(cbPort, &QComboBox::currentIndexChanged, this, [this] { ShowPortHint(); });
     LED1 = new TLed(JvgGroupBox1);
     LED1->setObjectName("LED1");
     LED1->setGeometry(175, 25, 17, 17);
@@ -244,10 +245,19 @@ void TMain::SetStartEnabled(bool enabled) {
 void TMain::SetPortList(const TPortSelector& selector) {
     cbPort->clear();
     for (const auto& item : selector.Items) {
-        cbPort->addItem(QString::fromStdString(item));
+        const QString name = QString::fromStdString(item.Name);
+        cbPort->addItem(name);
         cbPort->setItemData(cbPort->count() - 1, QColor(Maroon), Qt::ForegroundRole);
+        cbPort->setItemData(cbPort->count() - 1, name, Qt::ToolTipRole);
     }
     cbPort->setCurrentIndex(selector.ItemIndex);
+    ShowPortHint();
+}
+
+void TMain::ShowPortHint() {
+    const QString name = cbPort->currentText();
+    cbPort->setToolTip(
+        QString::fromStdString(PortBoxHint(name.toStdString(), cbPort->TextFits(name))));
 }
 
 std::string TMain::PortText() {

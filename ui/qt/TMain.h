@@ -104,6 +104,7 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
   private:
     void BuildControls();
     void ShowProgress();
+    void ShowPortHint();
     QPoint WorkAreaOrigin() const;
     void NoteNormalFrame();
 

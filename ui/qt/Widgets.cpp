@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QWindow>
 
 namespace kordel {
@@ -88,6 +90,15 @@ void TLed::paintEvent(QPaintEvent*) {
 void TPortCombo::showPopup() {
     if (OnDropDown) OnDropDown();
     QComboBox::showPopup();
+}
+
+// The field the closed box draws its text into, as its style lays it out.
+bool TPortCombo::TextFits(const QString& text) const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    return fontMetrics().horizontalAdvance(text) <= field.width();
 }
 
 // Qt's push buttons take Enter only as default buttons of a dialog.

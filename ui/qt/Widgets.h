@@ -65,6 +65,8 @@ class TPortCombo : public QComboBox {
     using QComboBox::QComboBox;
     std::function<void()> OnDropDown;
     void showPopup() override;
+    // Whether the closed box shows the text whole (a longer text is cut with "...").
+    bool TextFits(const QString& text) const;
 };
 
 // A push button that Enter presses while it has the focus, as Space does. It is never

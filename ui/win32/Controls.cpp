@@ -87,9 +87,10 @@ void DrawListEntry(const DRAWITEMSTRUCT& item) {
                        reinterpret_cast<LPARAM>(text.data()));
         text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
         RECT r = item.rcItem;
-        r.left += 2;
+        r.left += ListEntryIndent;
+        // A name too long for the closed box ends in "...": its tool tip shows it whole.
         ::DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &r,
-                    DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+                    DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
     if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
         ::DrawFocusRect(item.hDC, &item.rcItem);

@@ -24,6 +24,9 @@ inline constexpr int CaptionBarHeight = 17;
 inline constexpr UINT LedSetState = WM_USER + 1;
 inline constexpr UINT LedGetState = WM_USER + 2;
 
+// Where a drop-down list's entry text starts, from the entry's left edge.
+inline constexpr int ListEntryIndent = 2;
+
 // The text colour a label or list box child of a group panel is drawn in (black
 // unless set).
 void SetTextColour(HWND control, COLORREF colour);

@@ -44,7 +44,8 @@ TApplicationObjects::TApplicationObjects(TPortListSource ports) {
     MsgBox->SetCentreOver(Main->Handle());
     ComIo = new TComIo();
     dispatcher_ = std::make_unique<WindowThreadDispatcher>(*Main);
-    ComIo->PortNameSource = [] { return PortDevicePath(Main->PortText()); };
+    // The list shows "COM3"; the port layer opens its entry's "\\.\COM3".
+    ComIo->PortNameSource = [] { return Main->Controller->SelectedPortToOpen(); };
     ComIo->OnPortState = [](bool open) { Main->SetLed(open); };
     ComIo->cPort->Dispatcher = dispatcher_.get();
     Main->Link = [] { return ComIo; };

@@ -24,6 +24,8 @@ constexpr DWORD MainStyle =
 // The combo box's height at creation is that of the closed box and its opened list.
 constexpr int PortListDropHeight = 200;
 constexpr int PortBoxHeight = 21;
+// Wide enough for a port name of MaxPortNameLength characters on one line.
+constexpr LPARAM MaxHintWidth = 1000;
 
 // The closed box of a drop-down list is its item field plus a frame. Wine answers
 // CB_GETITEMHEIGHT with 2 more than what CB_SETITEMHEIGHT took, so the field is set and
@@ -129,7 +131,9 @@ void TMain::BuildControls() {
                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                               CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
                               ::GetModuleHandleW(nullptr), nullptr);
-    AddHint(cbPort, L"Select COM-Port for Halvern");
+    // Without a maximum width a tool tip stays on one line whatever line breaks it holds.
+    ::SendMessageW(Hints, TTM_SETMAXTIPWIDTH, 0, MaxHintWidth);
+    AddHint(cbPort, Utf8ToUtf16(PortHint).c_str());
     AddHint(ButStart, L"Start update for Halvern and Halvern expert");
     AddHint(ButExit, L"Exit");
     lastFocus_ = ButStart;
@@ -240,6 +244,7 @@ void TMain::OnCommand(int id, int code) {
     if (id == IdButStart && code == BN_CLICKED) ButStartClick(ButStart);
     if (id == IdButExit && code == BN_CLICKED) ButExitClick(ButExit);
     if (id == IdCbPort && code == CBN_DROPDOWN) cbPortDropDown(cbPort);
+    if (id == IdCbPort && code == CBN_SELCHANGE) ShowPortHint();
 }
 
 // EXIT, the close button, the system menu and Alt+F4 all come here. During an update
@@ -339,9 +344,30 @@ void TMain::SetPortList(const TPortSelector& selector) {
     ::SendMessageW(cbPort, CB_RESETCONTENT, 0, 0);
     for (const auto& item : selector.Items) {
         ::SendMessageW(cbPort, CB_ADDSTRING, 0,
-                       reinterpret_cast<LPARAM>(Utf8ToUtf16(item).c_str()));
+                       reinterpret_cast<LPARAM>(Utf8ToUtf16(item.Name).c_str()));
     }
     ::SendMessageW(cbPort, CB_SETCURSEL, static_cast<WPARAM>(selector.ItemIndex), 0);
+    ShowPortHint();
+}
+
+// The closed box draws the name from its item field's left edge plus the list's indent.
+bool TMain::PortNameFits(const std::wstring& name) {
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetComboBoxInfo(cbPort, &info)) return true;
+    const SIZE extent = TextExtent(cbPort, groupFont_.get(), name);
+    return extent.cx + ListEntryIndent <= info.rcItem.right - info.rcItem.left;
+}
+
+void TMain::ShowPortHint() {
+    const std::string name = WindowTextUtf8(cbPort);
+    std::wstring hint = Utf8ToUtf16(PortBoxHint(name, PortNameFits(Utf8ToUtf16(name))));
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = ::GetParent(cbPort);
+    tool.uId = reinterpret_cast<UINT_PTR>(cbPort);
+    tool.lpszText = hint.data();
+    ::SendMessageW(Hints, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 std::string TMain::PortText() {

@@ -125,6 +125,8 @@ class TMain : public TMainView, public TPlacementWindow {
     void BuildStatusBar();
     void AddHint(HWND control, const wchar_t* text);
     void ShowProgress();
+    void ShowPortHint();
+    bool PortNameFits(const std::wstring& name);
     void RunPostedWorkNow();
 
     HWND window_ = nullptr;
