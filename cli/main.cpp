@@ -15,6 +15,7 @@
 #include "Flasher.h"
 #include "KordelSim.h"
 #include "PortList.h"
+#include "Process.h"
 #include "Resources.h"
 #include "Text.h"
 #include "Version.h"
@@ -278,8 +279,10 @@ void ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
 }  // namespace
 
 int main(int argc, char** argv) {
+    cli::PrepareProcess();
+    cli::TArguments args(argc, argv);
     Options options;
-    if (auto code = Parse(argc, argv, options)) return *code;
+    if (auto code = Parse(args.Count(), args.Values(), options)) return *code;
     if (options.list) return ListPorts(options.json);
 
     TFirmwareImage image;
