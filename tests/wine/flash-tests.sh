@@ -95,6 +95,21 @@ run_flash "$work/out" "$work/err" --port COM77
 expect_eq "missing COM: exit status" 1 "$rc"
 expect_eq "missing COM: message" "COM77: Unable to open com port (Error: 2)" "$(head -1 "$work/err")"
 
+# A port without modem lines, answered as on Windows (wine itself ignores the missing
+# lines of its pseudo-terminals): the update fails at the open with the system's number.
+start_sim COM5
+KORDEL_WINE_NO_MODEM_TOLERANCE=1 run_flash "$work/out" "$work/err" --port COM5
+expect_eq "port without modem lines: exit status" 1 "$rc"
+expect_eq "port without modem lines: message" "COM5: GetCommModemStatus function failed (Error: 50)" \
+    "$(head -1 "$work/err")"
+stop_sims
+
+# A port name beyond every 8-bit code page (Ä is not in Windows-1251, Д not in
+# Windows-1252) reaches the program whole: its arguments are read as UTF-16.
+LC_ALL=ru_RU.UTF-8 run_flash "$work/out" "$work/err" --port COMÄД
+expect_eq "non-ASCII port name: message" "COMÄД: Unable to open com port (Error: 2)" \
+    "$(head -1 "$work/err")"
+
 # --- --sim has no pseudo-terminal on Windows and names the alternative.
 run_flash "$work/out" "$work/err" --sim
 expect_eq "--sim: exit status" 1 "$rc"
