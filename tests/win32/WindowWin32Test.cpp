@@ -809,7 +809,7 @@ TEST_F(WindowTest, SavedStateAndPositionAreAppliedOrLeft) {
 
 // ---------------------------------------------------------------- closing during an update
 
-// Run by close-during-update.sh against kordel-sim: KORDEL_TEST_PORT names the
+// Run by window-updates.sh against kordel-sim: KORDEL_TEST_PORT names the
 // module's COM port, KORDEL_TEST_OUTCOME says how its update ends ("ok", or "error"
 // for a module that stops answering part way). The window is closed at the first
 // block after 150 ms: the settings are saved at once, the update runs on to its end,
@@ -841,7 +841,7 @@ void CALLBACK CloseLingeringDialog(HWND, UINT, UINT_PTR, DWORD) {
 TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
     const char* port = std::getenv("KORDEL_TEST_PORT");
     const char* outcome = std::getenv("KORDEL_TEST_OUTCOME");
-    if (!port || !outcome) GTEST_SKIP() << "run by close-during-update.sh";
+    if (!port || !outcome) GTEST_SKIP() << "run by window-updates.sh";
     std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
     TApplicationObjects objects;
     Main->Show();
@@ -868,6 +868,51 @@ TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
     EXPECT_FALSE(::IsWindow(Main->Handle())) << "then it closes";
     MSG quit;
     EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "and the program ends";
+}
+
+// ---------------------------------------------------------------- line events during an update
+
+// Run by window-updates.sh against kordel-sim with KORDEL_WINE_LINE_EVENTS set, so that
+// the watcher waits for all ten line events as on Windows (the program leaves the wait
+// out under wine). The module dribbles each block's reply in byte by byte, so received
+// data keeps raising events while the window's thread sits in ReadByte; the watcher
+// hands them over and waits until that thread has run them, at its next look at its
+// messages between two blocks. The update must run to its end as without the events:
+// no deadlock, every reply read whole (the script compares the module's flash with the
+// image).
+TEST(LineEventsDuringUpdateTest, ReachTheWindowThreadWithoutStallingTheUpdate) {
+    const char* port = std::getenv("KORDEL_TEST_PORT");
+    if (!port || !std::getenv("KORDEL_WINE_LINE_EVENTS")) GTEST_SKIP() << "run by window-updates.sh";
+    std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
+    TApplicationObjects objects;
+    Main->Show();
+    ProcessPendingMessages();
+    ASSERT_EQ(TextOf(Main->cbPort), std::wstring(port, port + std::strlen(port)));
+
+    struct {
+        int total = 0;
+        int duringUpdate = 0;
+        int elsewhere = 0;  // run on another thread than the window's
+        TComEvents kinds = 0;
+    } seen;
+    const DWORD windowThread = ::GetCurrentThreadId();
+    ComIo->cPort->OnLineEvents = [&](TComPort&, TComEvents events) {
+        ++seen.total;
+        if (Main->Controller->Updating()) ++seen.duringUpdate;
+        if (::GetCurrentThreadId() != windowThread) ++seen.elsewhere;
+        seen.kinds |= events;
+    };
+    ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);  // the whole update, to its end
+    ComIo->cPort->OnLineEvents = nullptr;
+
+    wchar_t status[128] = {};
+    ::SendMessageW(Main->sBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, L"Update OK");
+    EXPECT_GT(seen.duringUpdate, 0) << "no line event reached the window during the update";
+    EXPECT_EQ(seen.elsewhere, 0) << "line events ran off the window's thread";
+    EXPECT_TRUE(seen.kinds & evRxChar) << "received data raised no event";
+    std::printf("line events: %d hand-overs, %d during the update, kinds 0x%X\n", seen.total,
+                seen.duringUpdate, static_cast<unsigned>(seen.kinds));
 }
 
 }  // namespace
