@@ -874,12 +874,14 @@ TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
 
 // Run by window-updates.sh against kordel-sim with KORDEL_WINE_LINE_EVENTS set, so that
 // the watcher waits for all ten line events as on Windows (the program leaves the wait
-// out under wine). The module dribbles each block's reply in byte by byte, so received
-// data keeps raising events while the window's thread sits in ReadByte; the watcher
-// hands them over and waits until that thread has run them, at its next look at its
-// messages between two blocks. The update must run to its end as without the events:
-// no deadlock, every reply read whole (the script compares the module's flash with the
-// image).
+// out under wine), and hands what arrives to the window's thread, waiting until that
+// thread has run it. First a whole reply waits in the driver's queue while the window's
+// thread runs the hand-overs its arrival raised: ReadByte must still find every byte.
+// Then an update, whose block replies the module dribbles in byte by byte, so that
+// received data keeps raising events while the window's thread sits in ReadByte; their
+// hand-overs run at its next look at its messages, between two blocks. The update must
+// run to its end as without the events: no deadlock, every reply read whole (the script
+// compares the module's flash with the image).
 TEST(LineEventsDuringUpdateTest, ReachTheWindowThreadWithoutStallingTheUpdate) {
     const char* port = std::getenv("KORDEL_TEST_PORT");
     if (!port || !std::getenv("KORDEL_WINE_LINE_EVENTS")) GTEST_SKIP() << "run by window-updates.sh";
@@ -902,6 +904,21 @@ TEST(LineEventsDuringUpdateTest, ReachTheWindowThreadWithoutStallingTheUpdate) {
         if (::GetCurrentThreadId() != windowThread) ++seen.elsewhere;
         seen.kinds |= events;
     };
+    ComIo->Connect(4407315);
+    const std::uint8_t identify[] = {FrameStart, 0x01, 0x00, 0x00, 0xF2, FrameMarker,
+                                     FrameStart ^ 0x01 ^ 0xF2 ^ FrameMarker};
+    ASSERT_EQ(ComIo->cPort->Write(identify, sizeof identify), 7);
+    for (int i = 0; i < 20; ++i) {
+        ::Sleep(10);
+        ProcessPendingMessages();
+    }
+    const int whileWaiting = seen.total;
+    int replyBytes = 0;
+    while (ComIo->ReadByte(200) >= 0) ++replyBytes;
+    ComIo->DisConnect();
+    EXPECT_GT(whileWaiting, 0) << "no hand-over ran while the reply waited";
+    EXPECT_EQ(replyBytes, 55) << "the identification reply, 7 + 48 bytes";
+
     ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);  // the whole update, to its end
     ComIo->cPort->OnLineEvents = nullptr;
 
