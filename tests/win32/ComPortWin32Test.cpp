@@ -255,7 +255,7 @@ TEST(PauseTest, DoesNotRoundUpToTheSystemTick) {
 // the timers it makes, the due times it sets, and the system timer rates it asks for
 // (winmm's calls, reached through GetProcAddress).
 struct PauseCalls {
-    bool timerMade = true;       // whether an ordinary timer can be made
+    bool timerMade = true;          // whether an ordinary timer can be made
     std::vector<DWORD> timerFlags;  // of every CreateWaitableTimerExW
     std::vector<LONGLONG> dueTimes;
     std::vector<std::string> periods;  // "begin 1", "end 1"

@@ -884,8 +884,10 @@ TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
 // compares the module's flash with the image).
 TEST(LineEventsDuringUpdateTest, ReachTheWindowThreadWithoutStallingTheUpdate) {
     const char* port = std::getenv("KORDEL_TEST_PORT");
-    if (!port || !std::getenv("KORDEL_WINE_LINE_EVENTS")) GTEST_SKIP() << "run by window-updates.sh";
-    std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
+    if (!port || !std::getenv("KORDEL_WINE_LINE_EVENTS"))
+        GTEST_SKIP() << "run by window-updates.sh";
+    std::ofstream("Kordel_Update.ini", std::ios::binary)
+        << "[CONFIG]\r\nComPort=" << port << "\r\n";
     TApplicationObjects objects;
     Main->Show();
     ProcessPendingMessages();
@@ -905,8 +907,8 @@ TEST(LineEventsDuringUpdateTest, ReachTheWindowThreadWithoutStallingTheUpdate) {
         seen.kinds |= events;
     };
     ComIo->Connect(4407315);
-    const std::uint8_t identify[] = {FrameStart, 0x01, 0x00, 0x00, 0xF2, FrameMarker,
-                                     FrameStart ^ 0x01 ^ 0xF2 ^ FrameMarker};
+    const std::uint8_t identify[] = {
+        FrameStart, 0x01, 0x00, 0x00, 0xF2, FrameMarker, FrameStart ^ 0x01 ^ 0xF2 ^ FrameMarker};
     ASSERT_EQ(ComIo->cPort->Write(identify, sizeof identify), 7);
     for (int i = 0; i < 20; ++i) {
         ::Sleep(10);
