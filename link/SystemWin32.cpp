@@ -8,11 +8,11 @@ void RestrictDllSearchToSystem() {
     // Windows 7 has the call only with its update KB2533623: looked up, not imported.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto restrict =
+    const auto setDirectories =
         kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
                      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")))
                : nullptr;
-    if (restrict&& restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    if (setDirectories && setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Without it the current folder at least leaves the search.
     ::SetDllDirectoryW(L"");
 }

@@ -51,6 +51,18 @@ class SimulatedModule : public ::testing::Test {
         }
     }
 
+    // Connect must fail with this text and these numbers.
+    void ExpectConnectFails(const char* text, int code, int winCode) {
+        try {
+            io_.Connect(4407315);
+            ADD_FAILURE() << port_ << " opened";
+        } catch (const EComPort& e) {
+            EXPECT_STREQ(e.what(), text);
+            EXPECT_EQ(e.Code(), code);
+            EXPECT_EQ(e.WinCode(), winCode);
+        }
+    }
+
     // An identification request written straight to the port: its 55-byte reply then
     // waits in the driver's queue.
     void SendIdentification() {
@@ -133,14 +145,7 @@ TEST_F(SimulatedModule, UnknownComNameFailsWithTheSystemsErrorNumber) {
     port_ = "COM77";
     int opens = 0;
     io_.OnPortState = [&](bool open) { opens += open ? 1 : 0; };
-    try {
-        io_.Connect(4407315);
-        ADD_FAILURE() << "COM77 opened";
-    } catch (const EComPort& e) {
-        EXPECT_STREQ(e.what(), "Unable to open com port (Error: 2)");
-        EXPECT_EQ(e.Code(), 1);
-        EXPECT_EQ(e.WinCode(), 2);
-    }
+    ExpectConnectFails("Unable to open com port (Error: 2)", 1, 2);
     EXPECT_FALSE(io_.cPort->Connected());
     EXPECT_EQ(opens, 0);
 }
@@ -168,14 +173,7 @@ TEST_F(SimulatedModule, PortWithoutModemLinesFailsTheOpenAsOnWindows) {
     io_.OnPortState = [&](bool open) { states.push_back(open); };
     {
         ScopedEnvironment windows("KORDEL_WINE_NO_MODEM_TOLERANCE", "1");
-        try {
-            io_.Connect(4407315);
-            ADD_FAILURE() << "a port without modem lines opened";
-        } catch (const EComPort& e) {
-            EXPECT_STREQ(e.what(), "GetCommModemStatus function failed (Error: 50)");
-            EXPECT_EQ(e.Code(), 11);
-            EXPECT_EQ(e.WinCode(), 50);
-        }
+        ExpectConnectFails("GetCommModemStatus function failed (Error: 50)", 11, 50);
     }
     EXPECT_TRUE(io_.cPort->Connected());
     io_.DisConnect();

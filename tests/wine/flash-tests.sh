@@ -104,9 +104,11 @@ expect_eq "port without modem lines: message" "COM5: GetCommModemStatus function
     "$(head -1 "$work/err")"
 stop_sims
 
-# A port name beyond every 8-bit code page (Ä is not in Windows-1251, Д not in
-# Windows-1252) reaches the program whole: its arguments are read as UTF-16.
-LC_ALL=ru_RU.UTF-8 run_flash "$work/out" "$work/err" --port COMÄД
+# A port name beyond the system's 8-bit code page (Д is not in Windows-1252) reaches the
+# program whole: its arguments are read as UTF-16. Wine decodes a Unix command line by
+# the locale's character set, so the locale must exist: C.UTF-8 always does (its
+# Windows page is 1252).
+LC_ALL=C.UTF-8 run_flash "$work/out" "$work/err" --port COMÄД
 expect_eq "non-ASCII port name: message" "COMÄД: Unable to open com port (Error: 2)" \
     "$(head -1 "$work/err")"
 
