@@ -18,6 +18,7 @@
 #include "KordelSim.h"
 #include "PortList.h"
 #include "PortListing.h"
+#include "Process.h"
 #include "Resources.h"
 #include "Text.h"
 #include "Version.h"
@@ -374,8 +375,10 @@ bool ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
 }  // namespace
 
 int main(int argc, char** argv) {
+    cli::PrepareProcess();
+    cli::TArguments args(argc, argv);
     Options options;
-    if (auto code = Parse(argc, argv, options)) return *code;
+    if (auto code = Parse(args.Count(), args.Values(), options)) return *code;
     if (options.list) return ListPorts(options.json);
     if (!options.logReport.empty()) {
         return cli::WriteAuditReport(

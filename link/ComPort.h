@@ -333,7 +333,9 @@ class TComPort {
     virtual int PlatformModemStatus(std::uint32_t& lines) = 0;
 
     // Line-event watching, on the watcher thread: begin, wait (returns the events seen,
-    // or 0 once woken for stopping), end. Wake is called from the owning thread.
+    // or 0 once woken for stopping), end. Wake is called from the owning thread, maybe
+    // after the watcher has ended its wait and run End: what it signals must live until
+    // the port closes (PlatformClose comes only after the watcher thread has ended).
     virtual void PlatformBeginWatch(TComEvents events) = 0;
     virtual TComEvents PlatformWaitEvents() = 0;
     virtual void PlatformWakeWatch() = 0;

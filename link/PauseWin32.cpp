@@ -2,9 +2,9 @@
 // which turns the 25 ms pause after every flash block into up to 31 ms. A waitable
 // timer created with CREATE_WAITABLE_TIMER_HIGH_RESOLUTION expires within about a
 // millisecond of its due time without raising the timer rate of the whole system, as
-// timeBeginPeriod(1) would; where the system lacks it (before Windows 10 1803, wine)
-// an ordinary waitable timer under timeBeginPeriod(1) for the pause's length does.
-// Either way the wait also ends at once when cancellation is requested.
+// timeBeginPeriod(1) would; where the system lacks it (before Windows 10 1803) an
+// ordinary waitable timer under timeBeginPeriod(1) for the pause's length does. Either
+// way the wait also ends at once when cancellation is requested.
 #include <windows.h>
 
 #include <timeapi.h>
@@ -12,6 +12,7 @@
 #include "Cancel.h"
 #include "CancelWin32.h"
 #include "Pause.h"
+#include "SystemWin32.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -37,18 +38,46 @@ struct TimerHandle {
     TimerHandle& operator=(const TimerHandle&) = delete;
 };
 
-// Raises the system timer rate to 1 ms for as long as it lives.
+// The system timer's rate, set through winmm. Only systems without high-resolution
+// timers need it, so the library is loaded (from the system folder) when first needed
+// rather than imported.
+struct TimerPeriodCalls {
+    using Call = MMRESULT(WINAPI*)(UINT);
+    Call begin = nullptr;
+    Call end = nullptr;
+    TimerPeriodCalls() {
+        const HMODULE winmm = LoadSystemLibrary(L"winmm.dll");
+        if (!winmm) return;
+        begin = reinterpret_cast<Call>(
+            reinterpret_cast<void*>(::GetProcAddress(winmm, "timeBeginPeriod")));
+        end = reinterpret_cast<Call>(
+            reinterpret_cast<void*>(::GetProcAddress(winmm, "timeEndPeriod")));
+        if (!begin || !end) begin = end = nullptr;
+    }
+};
+
+const TimerPeriodCalls& TimerPeriod() {
+    static const TimerPeriodCalls calls;
+    return calls;
+}
+
+// Raises the system timer rate to 1 ms for as long as it lives. Without winmm the
+// pause only runs longer, up to the next tick.
 class FineTimerPeriod {
   public:
-    explicit FineTimerPeriod(bool wanted) : active_(wanted && ::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    explicit FineTimerPeriod(bool wanted) {
+        if (!wanted) return;
+        const TimerPeriodCalls& calls = TimerPeriod();
+        active_ = calls.begin && calls.begin(1) == TIMERR_NOERROR;
+    }
     ~FineTimerPeriod() {
-        if (active_) ::timeEndPeriod(1);
+        if (active_) TimerPeriod().end(1);
     }
     FineTimerPeriod(const FineTimerPeriod&) = delete;
     FineTimerPeriod& operator=(const FineTimerPeriod&) = delete;
 
   private:
-    bool active_;
+    bool active_ = false;
 };
 
 }  // namespace

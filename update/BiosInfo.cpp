@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "AnsiText.h"
 #include "ByteOrder.h"
 #include "Resources.h"
-#include "TextCodec.h"
 
 namespace kordel {
 
@@ -85,13 +85,14 @@ std::string BiosVersionStr(const TBiosInfo& info) {
     return text;
 }
 
+// The description's bytes are characters of the system's 8-bit code page.
 std::string BiosInfoStr(const TBiosInfo& info) {
-    std::string text;
+    std::string bytes;
     for (std::uint8_t b : info.ProgInfo) {
         if (b == 0) break;
-        AppendUtf8(text, Cp1252ToCodePoint(b));
+        bytes += static_cast<char>(b);
     }
-    return text;
+    return AnsiToUtf8(bytes);
 }
 
 void TFirmwareImage::LoadBiosInfo() {

@@ -48,7 +48,8 @@ std::vector<std::uint8_t> BuildImage(std::vector<std::uint8_t> payload, const TB
 std::string TitleVersStr(const TBiosInfo& info);
 // "Version %1d.%1d (%0.4x-%0.4x-%0.4x)": version, FileCode, FileCrc, FileSize low 16 bits.
 std::string BiosVersionStr(const TBiosInfo& info);
-// The description up to its first NUL, as Windows-1252 characters (returned as UTF-8).
+// The description up to its first NUL, as characters of the system's 8-bit code page
+// (AnsiText.h; Windows-1252 outside Windows), returned as UTF-8.
 std::string BiosInfoStr(const TBiosInfo& info);
 
 // The image carried by the running program and its info block.

@@ -24,6 +24,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <future>
 #include <string>
@@ -99,6 +100,14 @@ std::string Flag(bool on) { return on ? "1" : "0"; }
 std::string Hex(LONG value) {
     char text[16];
     std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(static_cast<DWORD>(value)));
+    return text;
+}
+
+// A window's handle as wine's logs write it: 0x20034.
+std::string HandleText(HWND window) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
     return text;
 }
 
@@ -209,7 +218,8 @@ void ReportWindow(HWND window) {
     // The title bar's text as the window system keeps it: no message to a busy program.
     wchar_t title[512] = {};
     InternalGetWindowText(window, title, 512);
-    WriteLine("window class=" + Utf8(ClassOf(window)) + " visible=" + Flag(IsWindowVisible(window)) +
+    WriteLine("window class=" + Utf8(ClassOf(window)) + " handle=" + HandleText(window) +
+              " visible=" + Flag(IsWindowVisible(window)) +
               " enabled=" + Flag(IsWindowEnabled(window)) + " style=" + Hex(GetWindowLongW(window, GWL_STYLE)) +
               " exstyle=" + Hex(GetWindowLongW(window, GWL_EXSTYLE)) + " rect=" + Rect(outer) +
               " client=" + Pair(client.right, client.bottom) + " origin=" + Pair(origin.x, origin.y) +

@@ -939,7 +939,7 @@ TEST_F(WindowTest, SavedStateAndPositionAreAppliedOrLeft) {
 
 // ---------------------------------------------------------------- closing during an update
 
-// Run by close-during-update.sh against kordel-sim: KORDEL_TEST_PORT names the
+// Run by window-updates.sh against kordel-sim: KORDEL_TEST_PORT names the
 // module's COM port, KORDEL_TEST_OUTCOME says how its update ends ("ok", or "error"
 // for a module that stops answering part way). The window is closed at the first
 // block after 150 ms: the settings are saved at once, the update runs on to its end,
@@ -971,7 +971,7 @@ void CALLBACK CloseLingeringDialog(HWND, UINT, UINT_PTR, DWORD) {
 TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
     const char* port = std::getenv("KORDEL_TEST_PORT");
     const char* outcome = std::getenv("KORDEL_TEST_OUTCOME");
-    if (!port || !outcome) GTEST_SKIP() << "run by close-during-update.sh";
+    if (!port || !outcome) GTEST_SKIP() << "run by window-updates.sh";
     std::ofstream("Kordel_Update.ini", std::ios::binary) << "[CONFIG]\r\nComPort=" << port << "\r\n";
     TApplicationObjects objects;
     Main->Show();
@@ -998,6 +998,70 @@ TEST(CloseDuringUpdateTest, SavesAtOnceFinishesTheUpdateThenEnds) {
     EXPECT_FALSE(::IsWindow(Main->Handle())) << "then it closes";
     MSG quit;
     EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "and the program ends";
+}
+
+// ---------------------------------------------------------------- line events during an update
+
+// Run by window-updates.sh against kordel-sim with KORDEL_WINE_LINE_EVENTS set, so that
+// the watcher waits for all ten line events as on Windows (the program leaves the wait
+// out under wine), and hands what arrives to the window's thread, waiting until that
+// thread has run it. First a whole reply waits in the driver's queue while the window's
+// thread runs the hand-overs its arrival raised: ReadByte must still find every byte.
+// Then an update, whose block replies the module dribbles in byte by byte, so that
+// received data keeps raising events while the window's thread sits in ReadByte; their
+// hand-overs run at its next look at its messages, between two blocks. The update must
+// run to its end as without the events: no deadlock, every reply read whole (the script
+// compares the module's flash with the image).
+TEST(LineEventsDuringUpdateTest, ReachTheWindowThreadWithoutStallingTheUpdate) {
+    const char* port = std::getenv("KORDEL_TEST_PORT");
+    if (!port || !std::getenv("KORDEL_WINE_LINE_EVENTS"))
+        GTEST_SKIP() << "run by window-updates.sh";
+    std::ofstream("Kordel_Update.ini", std::ios::binary)
+        << "[CONFIG]\r\nComPort=" << port << "\r\n";
+    TApplicationObjects objects;
+    Main->Show();
+    ProcessPendingMessages();
+    ASSERT_EQ(TextOf(Main->cbPort), std::wstring(port, port + std::strlen(port)));
+
+    struct {
+        int total = 0;
+        int duringUpdate = 0;
+        int elsewhere = 0;  // run on another thread than the window's
+        TComEvents kinds = 0;
+    } seen;
+    const DWORD windowThread = ::GetCurrentThreadId();
+    ComIo->cPort->OnLineEvents = [&](TComPort&, TComEvents events) {
+        ++seen.total;
+        if (Main->Controller->Updating()) ++seen.duringUpdate;
+        if (::GetCurrentThreadId() != windowThread) ++seen.elsewhere;
+        seen.kinds |= events;
+    };
+    ComIo->Connect(4407315);
+    const std::uint8_t identify[] = {
+        FrameStart, 0x01, 0x00, 0x00, 0xF2, FrameMarker, FrameStart ^ 0x01 ^ 0xF2 ^ FrameMarker};
+    ASSERT_EQ(ComIo->cPort->Write(identify, sizeof identify), 7);
+    for (int i = 0; i < 20; ++i) {
+        ::Sleep(10);
+        ProcessPendingMessages();
+    }
+    const int whileWaiting = seen.total;
+    int replyBytes = 0;
+    while (ComIo->ReadByte(200) >= 0) ++replyBytes;
+    ComIo->DisConnect();
+    EXPECT_GT(whileWaiting, 0) << "no hand-over ran while the reply waited";
+    EXPECT_EQ(replyBytes, 55) << "the identification reply, 7 + 48 bytes";
+
+    ::SendMessageW(Main->ButStart, BM_CLICK, 0, 0);  // the whole update, to its end
+    ComIo->cPort->OnLineEvents = nullptr;
+
+    wchar_t status[128] = {};
+    ::SendMessageW(Main->sBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(status));
+    EXPECT_STREQ(status, L"Update OK");
+    EXPECT_GT(seen.duringUpdate, 0) << "no line event reached the window during the update";
+    EXPECT_EQ(seen.elsewhere, 0) << "line events ran off the window's thread";
+    EXPECT_TRUE(seen.kinds & evRxChar) << "received data raised no event";
+    std::printf("line events: %d hand-overs, %d during the update, kinds 0x%X\n", seen.total,
+                seen.duringUpdate, static_cast<unsigned>(seen.kinds));
 }
 
 }  // namespace

@@ -152,6 +152,23 @@ expect_eq "--port usb:: says what it looked for" \
     "$(head -1 "$work/err")"
 stop_sims
 
+# A port without modem lines, answered as on Windows (wine itself ignores the missing
+# lines of its pseudo-terminals): the update fails at the open with the system's number.
+start_sim COM5
+KORDEL_WINE_NO_MODEM_TOLERANCE=1 run_flash "$work/out" "$work/err" --port COM5
+expect_eq "port without modem lines: exit status" 1 "$rc"
+expect_eq "port without modem lines: message" "COM5: GetCommModemStatus function failed (Error: 50)" \
+    "$(head -1 "$work/err")"
+stop_sims
+
+# A port name beyond the system's 8-bit code page (Д is not in Windows-1252) reaches the
+# program whole: its arguments are read as UTF-16. Wine decodes a Unix command line by
+# the locale's character set, so the locale must exist: C.UTF-8 always does (its
+# Windows page is 1252).
+LC_ALL=C.UTF-8 run_flash "$work/out" "$work/err" --port COMÄД
+expect_eq "non-ASCII port name: message" "COMÄД: Unable to open com port (Error: 2)" \
+    "$(head -1 "$work/err")"
+
 # --- --sim has no pseudo-terminal on Windows and names the alternative.
 run_flash "$work/out" "$work/err" --sim
 expect_eq "--sim: exit status" 1 "$rc"

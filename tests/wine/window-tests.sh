@@ -4,7 +4,7 @@
 # controls read by window-probe.exe (wine's controls are no X windows), its LED read
 # from the screen's pixels.
 #   window-tests.sh CASE kordel-update.exe window-probe.exe appbuilder-window.exe image.bin
-# CASE is one of: update error keyboard closing settings distcopy.
+# CASE is one of: update error keyboard closing settings distcopy startup codepage.
 # Exits 77 (skipped) when the X server, openbox or a driving tool is missing.
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
@@ -44,10 +44,12 @@ fail_now() {
 run="$work/run"
 mkdir -p "$run"
 
-# start_gui [ARGS...]: kordel-update.exe in $run; waits until its first show has run
-# (the status text comes last) and openbox has framed and placed the window.
+# start_gui [ARGS...]: kordel-update.exe in $run, through the wine command in
+# gui_launcher (set it to start the program by other means); waits until its first show
+# has run (the status text comes last) and openbox has framed and placed the window.
+gui_launcher=()
 start_gui() {
-    (cd "$run" && exec "$WINE" "$gui_exe" "$@") >"$work/gui.log" 2>&1 &
+    (cd "$run" && exec "$WINE" "${gui_launcher[@]}" "$gui_exe" "$@") >"$work/gui.log" 2>&1 &
     gui_pid=$!
     # The first window of a new wineserver loads the X driver and the fonts: slow.
     wait_for 300 status_is "Select COM-Port and press START" || fail_now "no main window"
@@ -343,6 +345,67 @@ the code with the environment|yes|file|5273946
 the code, the target a directory|yes|directory|5273946
 without the environment window|no|file|5273946
 EOF
+}
+
+# The first show follows the saved placement, whatever the process was started with.
+# A shortcut set to "Run: Minimised" starts it with a minimised show state in its
+# STARTUPINFO (here: wine's start /min). Windows applies that state to the first
+# ShowWindow of a captioned top-level window that asks for a normal show (SW_SHOWNORMAL
+# 1, SW_SHOW 5, SW_SHOWDEFAULT 10), and only to the first; wine never applies it. So
+# besides the window's state, wine's log of the program's ShowWindow calls shows what
+# Windows would do: the main window's first call must not be one of those three (a
+# saved position that is applied comes with a hidden show, the window system's own
+# position without). Each row: the case, the [Main] entries, the place expected.
+case_startup() {
+    start_module
+    local name entries place main handle first
+    while IFS='|' read -r name entries place; do
+        printf '[Main]\r\n%b' "$entries" >"$run/Kordel_Update.ini"
+        # start runs a program in the program's own folder unless told otherwise.
+        gui_launcher=(start /min /wait /d "$(winepath -w "$run")" /unix)
+        WINEDEBUG=-all,trace+win start_gui
+        gui_launcher=()
+        probe TMain
+        main=$(record 'window class=TMain')
+        handle=$(field handle "$main")
+        expect_eq "$name: the saved normal state" 1 "$(field placement "$main" | cut -d, -f1)"
+        expect_eq "$name: the place" "$place" "$(normpos | cut -d, -f1,2)"
+        first=$(sed -n "s/.*:trace:win:show_window hwnd=$handle, cmd=\([0-9]*\),.*/\1/p" "$work/gui.log" | head -n 1)
+        case $first in
+            "") fail "$name: no ShowWindow of the main window ($handle) in wine's log" ;;
+            1 | 5 | 10) fail "$name: the main window's first ShowWindow asks for $first, which Windows replaces by the start's minimised state" ;;
+            *) pass "$name: the main window's first ShowWindow ($first) uses the start's show state up" ;;
+        esac
+        exit_by_mouse
+    done <<'ROWS'
+started minimised, a saved place|ShowCmd=1\r\nNormPos=157,131,518,341\r\n|157,131
+started minimised, no saved place|ShowCmd=1\r\n|0,0
+ROWS
+}
+
+# A settings file that an earlier version wrote in the system's 8-bit code page, without
+# a byte-order mark: its bytes survive the program's reading and its rewrites (at the
+# first show and at closing) in the Western, Cyrillic and Japanese pages (LC_ALL sets
+# wine's page). The program runs as shipped, manifest included.
+case_codepage() {
+    start_module
+    local locale text
+    while IFS='|' read -r locale text; do
+        printf '[CONFIG]\r\nComPort=COM5\r\n\r\n[Notes]\r\nText=%b\r\n\r\n' "$text" >"$run/Kordel_Update.ini"
+        LC_ALL=$locale start_gui
+        exit_by_mouse
+        if LC_ALL=C grep -qxF "Text=$(printf '%b' "$text")"$'\r' "$run/Kordel_Update.ini"; then
+            pass "$locale: the earlier version's bytes $text are kept"
+        else
+            fail "$locale: the bytes $text did not survive:"
+            LC_ALL=C sed -n '/^\[Notes\]/,$p' "$run/Kordel_Update.ini" | od -c | sed 's/^/    /'
+        fi
+        expect_eq "$locale: the file was rewritten" 1 "$(LC_ALL=C grep -c '^NormPos=' "$run/Kordel_Update.ini")"
+    done <<'PAGES'
+en_US.UTF-8|\xC4\x80\xE9
+ru_RU.UTF-8|\xC4\x88\xE9
+ja_JP.UTF-8|\x82\xA0\x93\xFA
+PAGES
 }
 
 prepare_prefix

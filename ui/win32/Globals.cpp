@@ -3,9 +3,9 @@
 #include "ComIo.h"
 #include "TMain.h"
 
-#include <commctrl.h>
 #include <windows.h>
 
+#include "CommonControls.h"
 #include "TDebug.h"
 #include "TMsgBox.h"
 
@@ -28,16 +28,10 @@ class WindowThreadDispatcher : public TLineEventDispatcher {
     TMain& window_;
 };
 
-void InitControlLibrary() {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS |
-                                                       ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&controls);
-}
-
 }  // namespace
 
 TApplicationObjects::TApplicationObjects(TPortListSource ports) {
-    InitControlLibrary();
+    CommonControls();
     Main = new TMain(std::move(ports));
     Debug = new TDebug();
     MsgBox = new TMsgBox();

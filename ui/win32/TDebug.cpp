@@ -1,7 +1,6 @@
 #include "TDebug.h"
 
-#include <commctrl.h>
-
+#include "CommonControls.h"
 #include "Controls.h"
 #include "TextWin32.h"
 #include "WindowNames.h"
@@ -29,13 +28,14 @@ TDebug::TDebug() {
     Memo = CreateChild(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, 0, 0,
                        client.right, client.bottom, window_.get(), IdMemo, memoFont_.get());
     ::SendMessageW(Memo, EM_SETLIMITTEXT, 0, 0);
-    ::SetWindowSubclass(Memo, &TDebug::MemoProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    CommonControls().SetWindowSubclass(Memo, &TDebug::MemoProc, 1,
+                                       reinterpret_cast<DWORD_PTR>(this));
     append = [this](const std::string& line) { AppendLine(line); };
     clear = [this] { ::SetWindowTextW(Memo, L""); };
 }
 
 TDebug::~TDebug() {
-    if (::IsWindow(Memo)) ::RemoveWindowSubclass(Memo, &TDebug::MemoProc, 1);
+    if (::IsWindow(Memo)) CommonControls().RemoveWindowSubclass(Memo, &TDebug::MemoProc, 1);
 }
 
 void TDebug::Show() {
@@ -61,7 +61,7 @@ LRESULT CALLBACK TDebug::MemoProc(HWND memo, UINT message, WPARAM wParam, LPARAM
         reinterpret_cast<TDebug*>(self)->MemoDblClick(memo);
         return 0;
     }
-    return ::DefSubclassProc(memo, message, wParam, lParam);
+    return CommonControls().DefSubclassProc(memo, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TDebug::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

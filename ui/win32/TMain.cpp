@@ -70,12 +70,22 @@ TMain::TMain(TPortListSource ports) {
     window_ = ::CreateWindowExW(0, MainClass, L"Main", MainStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                 outer.right - outer.left, outer.bottom - outer.top, nullptr,
                                 nullptr, ::GetModuleHandleW(nullptr), this);
+    IgnoreStartupShowState();
     BuildControls();
     AddDialogWindow(window_);
     JvFormStorage1 = std::make_unique<TFormStorage>(IniFile, *this, "Main");
     Controller =
         std::make_unique<TMainController>(*this, IniFile, *JvFormStorage1, std::move(ports));
     FormCreate(window_);
+}
+
+// Windows shows a process's first captioned top-level window in the state the process
+// was started with (a shortcut set to "Run: Minimised" or "Maximised") when that first
+// ShowWindow asks for a plain normal show; the first ShowWindow of such a window uses
+// the rule up, whatever it asks. Hiding the still hidden window uses it up here, so that
+// the first show follows the saved placement alone.
+void TMain::IgnoreStartupShowState() {
+    ::ShowWindow(window_, SW_HIDE);
 }
 
 // A main window destroyed without having been closed (the program asked to end by

@@ -121,6 +121,7 @@ class TMain : public TMainView, public TPlacementWindow {
     void OnCommand(int id, int code);
     void OnClose();
     void OnActivate(bool active);
+    void IgnoreStartupShowState();
     void BuildControls();
     void BuildStatusBar();
     void AddHint(HWND control, const wchar_t* text);

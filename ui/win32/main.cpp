@@ -4,10 +4,12 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 #include "Globals.h"
 #include "MessagePump.h"
+#include "SystemWin32.h"
 #include "TextWin32.h"
 #include "Version.h"
 
@@ -70,9 +72,18 @@ bool AnswersWithoutWindow() {
 
 }  // namespace
 
+// The window's first show follows the saved placement alone: the show state a shortcut
+// gives the process (nCmdShow) is not used.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    kordel::RestrictDllSearchToSystem();
     if (AnswersWithoutWindow()) return 0;
-    kordel::win32::TApplicationObjects objects;
-    kordel::win32::Main->Show();
-    return kordel::win32::RunMessageLoop();
+    try {
+        kordel::win32::TApplicationObjects objects;
+        kordel::win32::Main->Show();
+        return kordel::win32::RunMessageLoop();
+    } catch (const std::exception& e) {
+        ::MessageBoxW(nullptr, kordel::Utf8ToUtf16(e.what()).c_str(), L"kordel-update",
+                      MB_OK | MB_ICONERROR);
+        return 1;
+    }
 }

@@ -1,13 +1,18 @@
-// A settings file without a byte-order mark is in the system's ANSI code page. The test
-// runs under wine once per locale (LC_ALL picks wine's code page) and takes its
-// expectations from the page the system reports.
+// Texts in the system's ANSI code page: a settings file without a byte-order mark, and
+// the description of the image. The test runs under wine once per locale (LC_ALL picks
+// wine's code page), takes its expectations from the page the system reports, and
+// carries the programs' resources, manifest included, so that it runs with the code
+// page the programs get.
 #include <gtest/gtest.h>
-#include <windows.h>
 
+#include <cstring>
 #include <map>
 
+#include "BiosInfo.h"
 #include "IniFile.h"
 #include "TempDir.h"
+// After the core's headers, whose names windows.h would turn into macros.
+#include <windows.h>
 
 namespace kordel {
 namespace {
@@ -30,7 +35,7 @@ const std::map<UINT, PageCase> Pages = {
 
 constexpr const char* Name = "Kordel_Update.ini";
 
-TEST(IniCodePageTest, FileWithoutMarkIsInTheSystemsAnsiPage) {
+TEST(CodePageTest, SettingsFileWithoutMarkIsInTheSystemsAnsiPage) {
     const auto page = Pages.find(::GetACP());
     ASSERT_NE(page, Pages.end()) << "no case for code page " << ::GetACP();
     TempDir dir;
@@ -45,6 +50,17 @@ TEST(IniCodePageTest, FileWithoutMarkIsInTheSystemsAnsiPage) {
     ini.WriteString("S\\New", page->second.text + "\xE2\x98\x83");  // U+2603, in none of them
     EXPECT_EQ(ReadFile(Name), "[S]\r\nK=" + page->second.fileValue + "\r\nNew=" +
                                   page->second.fileValue + "?\r\n\r\n");
+}
+
+// The description's bytes are single-byte characters of the same page (two bytes make
+// one character in the Japanese page).
+TEST(CodePageTest, DescriptionIsInTheSystemsAnsiPage) {
+    const auto page = Pages.find(::GetACP());
+    ASSERT_NE(page, Pages.end()) << "no case for code page " << ::GetACP();
+    TBiosInfo info;
+    const std::string description = "FW " + page->second.fileValue;
+    std::memcpy(info.ProgInfo.data(), description.data(), description.size());
+    EXPECT_EQ(BiosInfoStr(info), "FW " + page->second.text);
 }
 
 }  // namespace

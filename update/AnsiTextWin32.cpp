@@ -17,7 +17,8 @@ std::string AnsiToUtf8(const std::string& bytes) {
 
 std::string Utf8ToAnsi(const std::string& utf8) {
     if (utf8.empty()) return {};
-    // A process whose code page is UTF-8 (activeCodePage in its manifest) keeps the text.
+    // A system whose ANSI page is UTF-8 (its "Unicode UTF-8 for worldwide language
+    // support" setting) keeps the text; that page takes neither the flag nor "?" below.
     if (::GetACP() == CP_UTF8) return utf8;
     // No "best fit": Ä must not come back as A, a different name (COMÄ is not COMA).
     const std::wstring wide = Utf8ToUtf16(utf8);
