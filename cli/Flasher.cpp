@@ -1,5 +1,6 @@
 #include "Flasher.h"
 
+#include <optional>
 #include <thread>
 
 #include "Cancel.h"
@@ -8,6 +9,24 @@
 namespace kordel::cli {
 
 namespace {
+
+// Passes progress on and remembers the step the update has reached, so that a failure
+// can tell whether the module already holds part of the image.
+class StepWatch final : public TProgressSink {
+  public:
+    explicit StepWatch(std::unique_ptr<TProgressSink> inner) : inner_(std::move(inner)) {}
+    void SetMaximum(std::uint32_t maximum) override { inner_->SetMaximum(maximum); }
+    void SetPosition(std::uint32_t position) override { inner_->SetPosition(position); }
+    void StepStarted(TUpdateStep step) override {
+        step_ = step;
+        inner_->StepStarted(step);
+    }
+    bool WritingBlocks() const { return step_ == TUpdateStep::Writing; }
+
+  private:
+    std::unique_ptr<TProgressSink> inner_;
+    std::optional<TUpdateStep> step_;
+};
 
 Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) {
     const std::string& port = plan.ports[index];
@@ -21,8 +40,8 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
         if (CancelRequested()) return Outcome::Cancelled;
-        auto sink = reporter.SinkFor(index, run);
-        TUpdateInput input{plan.image, plan.info, sink.get(), [] { ThrowIfCancelled(); }};
+        StepWatch sink(reporter.SinkFor(index, run));
+        TUpdateInput input{plan.image, plan.info, &sink, [] { ThrowIfCancelled(); }};
         try {
             RunUpdate(io, input, bootInfo);
             reporter.Success(index, run);
@@ -37,9 +56,9 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
             reporter.Failure(index, run, e.what(), "");
             return Outcome::Cancelled;
         } catch (const EComPort& e) {
-            reporter.Failure(index, run, e.what(), HintFor(e));
+            reporter.Failure(index, run, e.what(), HintFor(e, port), sink.WritingBlocks());
         } catch (const std::exception& e) {
-            reporter.Failure(index, run, e.what(), "");
+            reporter.Failure(index, run, e.what(), "", sink.WritingBlocks());
         }
         try {
             io.DisConnect();
