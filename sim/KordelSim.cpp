@@ -227,7 +227,7 @@ void KordelSim::CloseDescriptors() {
 
 namespace {
 
-// A link's inode, and when it got its name: a freed inode number is soon given to the
+// A link's inode, and when it got its name: a freed inode number may be given to the
 // next new file, so the number alone does not tell a link made anew from ours.
 std::array<std::int64_t, 4> LinkIdentity(const struct stat& st) {
     return {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino),

@@ -257,6 +257,7 @@ TEST(SimProgramTest, LinkRefusesAFileInTheWay) {
     testing::WriteFile("mine", "keep");
     RunOptions sim;
     sim.program = KORDEL_SIM;
+    sim.signalAfterMs = 10000;  // a simulator that took the path would run until stopped
     const Result r = RunFlash({"--link", (dir.Path() / "mine").string()}, sim);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("/mine exists and is not a symbolic link; it is left alone"),
