@@ -34,7 +34,8 @@ int Percent(std::uint32_t position, std::uint32_t maximum) {
 }
 
 // The hint line after a failure in the middle of the block writes.
-constexpr const char* PartialImageHint = "the module now holds a partial image and needs a new update";
+constexpr const char* PartialImageHint =
+    "the module now holds a partial image and needs a new update";
 
 }  // namespace
 

@@ -81,7 +81,7 @@ Opened OpenInFolder(const Folder& folder, const std::string& name, int flags) {
         return opened;
     }
     if (!S_ISLNK(link.st_mode)) {
-        opened.error = ELOOP;  // it changed under us: try again at the next access
+        opened.error = ELOOP;  // the name changed meanwhile: a failure like any other
         return opened;
     }
     if (!MayFollowLink(folder.st, link)) {
