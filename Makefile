@@ -128,8 +128,9 @@ bench-windows: windows
 	KORDEL_WINEPREFIX=$(abspath $(WIN_BUILD))/wineprefix KORDEL_SIM=$(abspath $(BUILD))/sim/kordel-sim \
 	  tests/wine/bench.sh $(WIN_BUILD)/cli/kordel-flash.exe 5
 
+# Installs into /usr/local, with sudo when not run as root.
 install: build
-	cmake --install $(BUILD)
+	$(SUDO) cmake --install $(BUILD)
 
 # The builds a packager or a production line runs, each built whole (tests included)
 # and checked with the command line's tests only; `make test` runs everything.

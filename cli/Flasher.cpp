@@ -1,5 +1,6 @@
 #include "Flasher.h"
 
+#include <optional>
 #include <thread>
 
 #include "Cancel.h"
@@ -17,7 +18,8 @@ struct UpdateEnd {
     std::string hint;
 };
 
-UpdateEnd RunOneUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInfo) {
+UpdateEnd RunOneUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInfo,
+                       const std::string& port) {
     try {
         RunUpdate(io, input, bootInfo);
         return {};
@@ -30,7 +32,7 @@ UpdateEnd RunOneUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInf
         }
         return {Outcome::Cancelled, e.what(), ""};
     } catch (const EComPort& e) {
-        return {Outcome::Failed, e.what(), HintFor(e)};
+        return {Outcome::Failed, e.what(), HintFor(e, port)};
     } catch (const std::exception& e) {
         return {Outcome::Failed, e.what(), ""};
     }
@@ -97,14 +99,17 @@ AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& s, Re
     context.attempt = s.attempt;
     TAttemptRecorder recorder(std::move(context), sink.get());
     const TUpdateInput input{s.plan.image, s.plan.info, &recorder, [] { ThrowIfCancelled(); }};
-    const UpdateEnd end = RunOneUpdate(io, input, bootInfo);
-    const bool recorded =
-        Record(s, recorder.Finish(end.outcome == Outcome::Ok, end.message), reporter);
+    const UpdateEnd end = RunOneUpdate(io, input, bootInfo, s.plan.ports[s.index]);
+    const TAuditRecord record = recorder.Finish(end.outcome == Outcome::Ok, end.message);
+    const bool recorded = Record(s, record, reporter);
     if (end.outcome == Outcome::Ok) {
         reporter.Success(s.index, s.run);
         return {Outcome::Ok, recorded};
     }
-    reporter.Failure(s.index, s.run, end.message, end.hint);
+    // Once the block writes have begun, the module holds part of the image.
+    const bool partialImage =
+        end.outcome == Outcome::Failed && record.step == TUpdateStep::Writing;
+    reporter.Failure(s.index, s.run, end.message, end.hint, partialImage);
     if (end.outcome == Outcome::Failed) {
         try {
             io.DisConnect();

@@ -9,7 +9,9 @@
 namespace kordel::cli {
 
 // On POSIX never empty: errors without a hint of their own give the system's text,
-// and a failure without an error number names what the port layer was doing.
-std::string HintFor(const EComPort& e);
+// and a failure without an error number names what the port layer was doing. `port`,
+// the device the failure is about, lets a refused open name the device's owner, group
+// and mode.
+std::string HintFor(const EComPort& e, const std::string& port = {});
 
 }  // namespace kordel::cli

@@ -3,7 +3,7 @@
 
 namespace kordel::cli {
 
-std::string HintFor(const EComPort&) {
+std::string HintFor(const EComPort&, const std::string&) {
     return "";
 }
 

@@ -33,6 +33,10 @@ int Percent(std::uint32_t position, std::uint32_t maximum) {
     return static_cast<int>(std::min<std::uint64_t>(100, std::uint64_t{position} * 100 / maximum));
 }
 
+// The hint line after a failure in the middle of the block writes.
+constexpr const char* PartialImageHint =
+    "the module now holds a partial image and needs a new update";
+
 }  // namespace
 
 std::string StepName(TUpdateStep step) {
@@ -72,13 +76,14 @@ class PortSink : public TProgressSink {
 };
 
 Reporter::Reporter(OutputMode mode, std::ostream& out, std::ostream& err,
-                   std::vector<std::string> ports, int columns)
+                   std::vector<std::string> ports, int columns, int runsPerPort)
     : mode_(mode),
       out_(out),
       err_(err),
       ports_(std::move(ports)),
       state_(ports_.size()),
-      columns_(columns) {
+      columns_(columns),
+      runsPerPort_(runsPerPort) {
     for (const auto& port : ports_) names_.push_back(TerminalText(port));
     for (std::size_t i = 0; i < ports_.size(); ++i) {
         state_[i].line = StatusLine(names_[i], "waiting", LineWidth());
@@ -208,16 +213,19 @@ void Reporter::Frame(std::size_t index, TFrameDirection direction, const std::ui
 }
 
 // Every line names its port, so that the lines of parallel updates can be told apart.
-void Reporter::WriteError(std::size_t index, const std::string& message, const std::string& hint) {
+void Reporter::WriteError(std::size_t index, const std::string& message, const std::string& hint,
+                          bool partialImage) {
     for (const auto& line : SplitLines(message)) {
         err_ << names_[index] << ": " << TerminalText(line) << '\n';
     }
     if (!hint.empty()) err_ << names_[index] << ": hint: " << TerminalText(hint) << '\n';
+    if (partialImage) err_ << names_[index] << ": hint: " << PartialImageHint << '\n';
     err_.flush();
 }
 
 void Reporter::Success(std::size_t index, int run) {
     std::lock_guard lock(mutex_);
+    ++state_[index].updated;
     switch (mode_) {
         case OutputMode::Json:
             out_ << "{\"event\":\"result\",\"port\":" << JsonString(ports_[index])
@@ -236,7 +244,7 @@ void Reporter::Success(std::size_t index, int run) {
 }
 
 void Reporter::Failure(std::size_t index, int run, const std::string& message,
-                       const std::string& hint) {
+                       const std::string& hint, bool partialImage) {
     std::lock_guard lock(mutex_);
     auto& s = state_[index];
     if (!s.failed) {
@@ -247,6 +255,7 @@ void Reporter::Failure(std::size_t index, int run, const std::string& message,
         out_ << "{\"event\":\"result\",\"port\":" << JsonString(ports_[index]) << ",\"run\":" << run
              << ",\"result\":\"error\",\"message\":" << JsonString(message);
         if (!hint.empty()) out_ << ",\"hint\":" << JsonString(hint);
+        if (partialImage) out_ << ",\"partial_image\":true";
         out_ << "}" << std::endl;
         return;
     }
@@ -254,10 +263,10 @@ void Reporter::Failure(std::size_t index, int run, const std::string& message,
         // Written below the bars once they stand still, so they are not torn apart.
         s.line = StatusLine(names_[index], "ERROR", LineWidth());
         Redraw(true);
-        deferredErrors_.push_back({index, message, hint});
+        deferredErrors_.push_back({index, message, hint, partialImage});
         return;
     }
-    WriteError(index, message, hint);
+    WriteError(index, message, hint, partialImage);
 }
 
 void Reporter::Retry(std::size_t index, int run, int attempt, int attempts, int delayMs) {
@@ -296,11 +305,13 @@ void Reporter::Note(std::size_t index, const std::string& key, bool ok, const st
     }
 }
 
-// "2 of 3 modules updated; failed: /dev/ttyUSB1 (CRYPT ERROR)"
+// "2 of 3 modules updated; failed: /dev/ttyUSB1 (CRYPT ERROR)"; with -n 3 on three
+// ports, "2 of 3 modules updated (7 of 9 updates succeeded); failed: ...".
 void Reporter::WriteSummary() {
-    std::size_t updated = 0;
+    std::size_t updated = 0, updates = 0;
     std::string failed;
     for (std::size_t i = 0; i < state_.size(); ++i) {
+        updates += static_cast<std::size_t>(state_[i].updated);
         if (!state_[i].failed) {
             ++updated;
             continue;
@@ -313,13 +324,16 @@ void Reporter::WriteSummary() {
                       TerminalText(state_[i].failure) + ")";
         }
     }
+    const std::size_t planned = state_.size() * static_cast<std::size_t>(runsPerPort_);
     if (mode_ == OutputMode::Json) {
         out_ << "{\"event\":\"summary\",\"updated\":" << updated << ",\"modules\":" << state_.size()
-             << ",\"failed\":[" << failed << "]}" << std::endl;
+             << ",\"updates_succeeded\":" << updates << ",\"updates\":" << planned << ",\"failed\":["
+             << failed << "]}" << std::endl;
         return;
     }
     std::ostream& stream = failed.empty() ? out_ : err_;
     stream << updated << " of " << state_.size() << " modules updated";
+    if (runsPerPort_ > 1) stream << " (" << updates << " of " << planned << " updates succeeded)";
     if (!failed.empty()) stream << "; failed: " << failed;
     stream << std::endl;
 }
@@ -328,7 +342,7 @@ void Reporter::Finish() {
     std::lock_guard lock(mutex_);
     if (mode_ == OutputMode::Terminal && drawn_) Redraw(true);
     out_.flush();
-    for (const auto& e : deferredErrors_) WriteError(e.index, e.message, e.hint);
+    for (const auto& e : deferredErrors_) WriteError(e.index, e.message, e.hint, e.partialImage);
     deferredErrors_.clear();
 }
 

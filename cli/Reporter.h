@@ -21,9 +21,10 @@ enum class OutputMode { Terminal, Plain, Json, Quiet };
 
 class Reporter {
   public:
-    // `columns` is the terminal's width (Terminal mode only; 0 when unknown).
+    // `columns` is the terminal's width (Terminal mode only; 0 when unknown);
+    // `runsPerPort` the number of updates each port is to get.
     Reporter(OutputMode mode, std::ostream& out, std::ostream& err, std::vector<std::string> ports,
-             int columns = 0);
+             int columns = 0, int runsPerPort = 1);
 
     // The progress sink of one update on port `index`.
     std::unique_ptr<TProgressSink> SinkFor(std::size_t index, int run);
@@ -32,7 +33,10 @@ class Reporter {
                std::size_t size);
     void Success(std::size_t index, int run);
     // `message` is the failure's exact text; `hint` a line on its likely cause, or empty.
-    void Failure(std::size_t index, int run, const std::string& message, const std::string& hint);
+    // `partialImage`: the failure came while blocks were being written, so the module
+    // holds part of the image, which another line says.
+    void Failure(std::size_t index, int run, const std::string& message, const std::string& hint,
+                 bool partialImage = false);
     // The update of `run` failed and starts again after `delayMs`, as attempt `attempt`
     // of at most `attempts`; the failure no longer counts for the summary.
     void Retry(std::size_t index, int run, int attempt, int attempts, int delayMs);
@@ -41,7 +45,8 @@ class Reporter {
     // Leaves the terminal below the progress bars and writes the errors held back
     // while the bars moved.
     void Finish();
-    // With several ports, the closing line: "2 of 3 modules updated; failed: ...".
+    // With several ports, the closing line: "2 of 3 modules updated; failed: ...", with
+    // the count of updates too when each port gets more than one.
     void Summary();
 
     // The terminal's width changed (Terminal mode).
@@ -55,6 +60,7 @@ class Reporter {
         std::chrono::steady_clock::time_point start;
         bool failed = false;
         std::string failure;  // the failure's last line, for the summary
+        int updated = 0;      // updates that succeeded
     };
 
     void Progress(std::size_t index, int run, std::uint32_t position, std::uint32_t maximum);
@@ -63,7 +69,8 @@ class Reporter {
     void ApplyColumns(int columns);
     void Redraw(bool force);
     int LineWidth() const;
-    void WriteError(std::size_t index, const std::string& message, const std::string& hint);
+    void WriteError(std::size_t index, const std::string& message, const std::string& hint,
+                    bool partialImage);
     void WriteSummary();
 
     OutputMode mode_;
@@ -77,9 +84,11 @@ class Reporter {
         std::size_t index;
         std::string message;
         std::string hint;
+        bool partialImage;
     };
     std::vector<DeferredError> deferredErrors_;
     int columns_;
+    int runsPerPort_;
     bool drawn_ = false;
     int drawnWidth_ = 0;  // the widest line on the terminal now
     std::chrono::steady_clock::time_point lastDraw_;

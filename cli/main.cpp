@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AuditLog.h"
@@ -90,6 +91,7 @@ struct Options {
     int sims = 0;
     std::vector<sim::FaultRule> simFaults;
     int repeat = 1;
+    bool repeatGiven = false;
     bool json = false, quiet = false, trace = false, list = false, info = false, all = false;
     std::optional<int> retries, retryDelayMs;
     std::string log, logReport;
@@ -226,6 +228,25 @@ std::optional<int> ParseStationOption(int option, const char* value, Options& o)
     return std::nullopt;
 }
 
+// Options that ask for opposite things. --list and --info flash nothing, so nothing
+// that is about flashing goes with them.
+std::optional<std::string> Contradiction(const Options& o) {
+    if (o.json && o.quiet) return "--json and --quiet do not go together";
+    if (!o.list && !o.info) return std::nullopt;
+    const std::string mode = o.list ? "--list" : "--info";
+    const std::string does = o.list ? "lists the ports" : "shows the image";
+    const std::pair<bool, const char*> flashing[] = {
+        {o.list && o.info, "--info"},          {!o.ports.empty(), "--port"}, {o.sims > 0, "--sim"},
+        {!o.simFaults.empty(), "--sim-fault"}, {o.repeatGiven, "--repeat"},  {o.trace, "--trace"},
+        {o.all, "--all"}, {!o.log.empty(), "--log"}, {o.retries.has_value(), "--retries"},
+        {!o.logReport.empty(), "--log-report"},
+    };
+    for (const auto& [given, name] : flashing) {
+        if (given) return mode + " and " + name + " do not go together: " + mode + " only " + does;
+    }
+    return std::nullopt;
+}
+
 // What the station options need of the others.
 std::optional<int> CheckStationOptions(const Options& o) {
     if (o.csv && o.logReport.empty()) return UsageError("--csv needs --log-report");
@@ -269,6 +290,7 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
                 auto n = ParseCount(optarg, 1, 1000000);
                 if (!n) return UsageError(MissingValue('n') + ", not '" + optarg + "'");
                 o.repeat = *n;
+                o.repeatGiven = true;
                 break;
             }
             case OptJson:
@@ -305,7 +327,7 @@ std::optional<int> Parse(int argc, char** argv, Options& o) {
         }
     }
     if (optind < argc) return UsageError("unexpected argument '" + std::string(argv[optind]) + "'");
-    if (o.json && o.quiet) return UsageError("--json and --quiet do not go together");
+    if (auto contradiction = Contradiction(o)) return UsageError(*contradiction);
     if (auto code = CheckStationOptions(o)) return code;
     if (!o.list && !o.info && o.logReport.empty() && o.ports.empty() && o.sims == 0) {
         return UsageError("name a port with --port, or try a simulated module with --sim");
@@ -445,7 +467,8 @@ int main(int argc, char** argv) {
                                  : options.quiet ? cli::OutputMode::Quiet
                                  : bars          ? cli::OutputMode::Terminal
                                                  : cli::OutputMode::Plain;
-    cli::Reporter reporter(mode, std::cout, std::cerr, options.ports, columns);
+    cli::Reporter reporter(mode, std::cout, std::cerr, options.ports, columns,
+                           options.repeat);
     cli::FlashPlan plan;
     plan.ports = options.ports;
     plan.identities = identities;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -200,18 +201,81 @@ KordelSim::KordelSim(SimOptions options) : options_(std::move(options)) {
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     Check(stopFd_ >= 0, "eventfd");
     if (!options_.linkPath.empty()) {
-        ::unlink(options_.linkPath.c_str());
-        Check(::symlink(name, options_.linkPath.c_str()) == 0, "symlink");
+        try {
+            MakeLink();
+        } catch (...) {
+            CloseDescriptors();
+            throw;
+        }
     }
     thread_ = std::thread([this] { Run(); });
 }
 
 KordelSim::~KordelSim() {
     Stop();
-    for (int fd : {master_, ownSlave_, inotify_, stopFd_}) {
-        if (fd >= 0) ::close(fd);
+    // While the terminal is still open its name cannot go to another simulator.
+    RemoveLink();
+    CloseDescriptors();
+}
+
+void KordelSim::CloseDescriptors() {
+    for (int* fd : {&master_, &ownSlave_, &inotify_, &stopFd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
     }
-    if (!options_.linkPath.empty()) ::unlink(options_.linkPath.c_str());
+}
+
+namespace {
+
+// A link's inode, and when it got its name: a freed inode number may be given to the
+// next new file, so the number alone does not tell a link made anew from ours.
+std::array<std::int64_t, 4> LinkIdentity(const struct stat& st) {
+    return {static_cast<std::int64_t>(st.st_dev), static_cast<std::int64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_ctim.tv_sec),
+            static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
+}
+
+}  // namespace
+
+// A link left by a simulator that was killed is replaced in one step, by a new link
+// renamed over it; anything else at the path is somebody's file and is left alone.
+void KordelSim::MakeLink() {
+    const std::string& path = options_.linkPath;
+    if (::symlink(slavePath_.c_str(), path.c_str()) != 0) {
+        if (errno != EEXIST) Check(false, ("cannot make the link " + path).c_str());
+        struct stat old {};
+        if (::lstat(path.c_str(), &old) == 0 && !S_ISLNK(old.st_mode)) {
+            throw std::runtime_error("kordel-sim: " + path +
+                                     " exists and is not a symbolic link; it is left alone: "
+                                     "remove it or give --link another path");
+        }
+        const std::string temp = path + ".tmp~" + std::to_string(::getpid());
+        Check(::symlink(slavePath_.c_str(), temp.c_str()) == 0,
+              ("cannot make the link " + temp).c_str());
+        if (::rename(temp.c_str(), path.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(temp.c_str());
+            errno = error;
+            Check(false, ("cannot replace the link " + path).c_str());
+        }
+    }
+    struct stat made {};
+    Check(::lstat(path.c_str(), &made) == 0, ("cannot find the link just made at " + path).c_str());
+    linkId_ = LinkIdentity(made);
+}
+
+// Only the link this simulator made, and only while it still names this terminal: a
+// newer simulator may have put its own link in its place, or a user a file.
+void KordelSim::RemoveLink() {
+    if (!linkId_) return;
+    const std::string& path = options_.linkPath;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+    if (LinkIdentity(st) != *linkId_) return;
+    std::string target(slavePath_.size() + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0 || target.substr(0, static_cast<std::size_t>(n)) != slavePath_) return;
+    ::unlink(path.c_str());
 }
 
 void KordelSim::Stop() {

@@ -66,7 +66,9 @@ struct SimOptions {
                                        0x36, 0x37, 0x39, 0x38, 0x37, 0x33};
     std::array<std::uint8_t, 48> bootInfo = DefaultBootInfo();
     std::vector<FaultRule> faults;
-    std::string linkPath;  // a symlink to the slave, made and removed by the simulator
+    // A symlink to the slave, made by the simulator (replacing an older link, never a
+    // file) and removed when it stops, if it is still the link it made.
+    std::string linkPath;
     std::string flashOut;  // written with the flash contents whenever the port closes
     std::uint32_t expectedBaud = ExpectedBaud;
     // How many of the latest request frames Requests() keeps; older ones are dropped,
@@ -122,6 +124,9 @@ class KordelSim {
     void PortClosed();
     void HangUp();
     void WriteFlashOut() const;
+    void MakeLink();
+    void RemoveLink();
+    void CloseDescriptors();
     void SendReply(const std::vector<std::uint8_t>& reply, int gapMs);
     // Waits `ms`; false when the simulator is being stopped meanwhile.
     bool PauseUnlessStopped(int ms) const;
@@ -133,6 +138,7 @@ class KordelSim {
     int inotify_ = -1;
     int stopFd_ = -1;
     std::string slavePath_;
+    std::optional<std::array<std::int64_t, 4>> linkId_;  // of the link this simulator made
     std::vector<std::uint8_t> pending_;
     std::array<int, 256> seen_{};
     int openClients_ = 0;

@@ -27,7 +27,9 @@ first line of standard output. Runs until interrupted (Ctrl-C) or until a hang-u
 fault unplugs it.
 
 Options:
-  --link PATH        also make PATH a symlink to the terminal (removed at exit)
+  --link PATH        also make PATH a symlink to the terminal: an older link there
+                     is replaced, a file is not; removed at exit while it is still
+                     this simulator's link
   --cpu-id HEX       the 12-byte CPU-ID the module reports (24 hex digits)
   --flash-out FILE   write the flash contents from 0x08002000 on to FILE
                      each time the port is closed

@@ -1,6 +1,9 @@
 // kordel-flash as a user or script runs it, against simulated modules.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -58,7 +61,7 @@ TEST(CliTest, ParallelPortsWithOneFailingInJson) {
         << r.out;
     EXPECT_NE(r.out.find("{\"event\":\"result\",\"port\":\"" + bad.SlavePath() +
                          "\",\"run\":1,\"result\":\"error\",\"message\":\"Error writing "
-                         "Flash\\r\\nCRYPT ERROR\"}"),
+                         "Flash\\r\\nCRYPT ERROR\",\"partial_image\":true}"),
               std::string::npos)
         << r.out;
     EXPECT_EQ(good.Flash().size(), 31u * 256);
@@ -79,9 +82,57 @@ TEST(CliTest, FailureTextGoesToStandardErrorWithAHint) {
     const std::string& port = module.SlavePath();
     const Result crypt = RunFlash({"--port", port, "--quiet"});
     EXPECT_EQ(crypt.exitCode, 1);
-    EXPECT_EQ(crypt.err, port + ": Error writing Flash\n" + port + ": CRYPT ERROR\n");
+    EXPECT_EQ(crypt.err,
+              port + ": Error writing Flash\n" + port + ": CRYPT ERROR\n" + port +
+                  ": hint: the module now holds a partial image and needs a new update\n");
     EXPECT_EQ(crypt.out, "");
 }
+
+struct PartialImageCase {
+    const char* name;
+    const char* fault;
+    const char* failure;  // the failure's own first line, unchanged
+    bool partial;         // the module already took blocks
+};
+
+class PartialImageTest : public ::testing::TestWithParam<PartialImageCase> {};
+
+// A failure once the block writes have begun leaves part of the image in the module;
+// the command line says so on a hint line of its own.
+TEST_P(PartialImageTest, FailuresDuringTheBlockWritesSaySo) {
+    for (const bool json : {false, true}) {
+        sim::KordelSim module;  // a fresh one: faults count the requests from its start
+        std::string error;
+        module.AddFault(*sim::ParseFaultRule(GetParam().fault, error));
+        const std::string& port = module.SlavePath();
+        const Result r = json ? RunFlash({"--json", "--port", port}) : RunFlash({"--port", port});
+        EXPECT_EQ(r.exitCode, 1);
+        if (json) {
+            EXPECT_EQ(Count(r.out, ",\"partial_image\":true}"), GetParam().partial ? 1u : 0u)
+                << r.out;
+            continue;
+        }
+        const std::string hint =
+            port + ": hint: the module now holds a partial image and needs a new update\n";
+        EXPECT_NE(r.err.find(port + ": " + GetParam().failure + "\n"), std::string::npos) << r.err;
+        EXPECT_EQ(Count(r.err, hint), GetParam().partial ? 1u : 0u) << r.err;
+        if (GetParam().partial) {
+            EXPECT_EQ(r.err.substr(r.err.size() - hint.size()), hint) << "the last line";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PartialImageTest,
+    ::testing::Values(PartialImageCase{"RefusedBlock", "F9@3=status:195", "Error writing Flash",
+                                       true},
+                      PartialImageCase{"UnansweredBlock", "F9@2=none", "Error writing Flash", true},
+                      PartialImageCase{"UnpluggedDuringBlocks", "F9@2=hangup",
+                                       "ReadFile function failed (Error: 5)", true},
+                      PartialImageCase{"UnansweredCpuId", "F5=none", "Error Reading CPU-ID", false},
+                      PartialImageCase{"UnpluggedBeforeBlocks", "F2=hangup",
+                                       "ReadFile function failed (Error: 5)", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliTest, RepeatRunsOnTheSameLink) {
     sim::KordelSim module;
@@ -150,6 +201,21 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--sim", "-n", "3\t"}, 2, "--repeat needs a number"},
                       UsageCase{{"--sim", "-n", "99999999999"}, 2, "--repeat needs a number"},
                       UsageCase{{"--sim", "--json", "--quiet"}, 2, "--json and --quiet"},
+                      UsageCase{{"--list", "--sim"}, 2, "--list and --sim do not go together"},
+                      UsageCase{{"--port", "x", "-l"}, 2, "--list and --port do not go together"},
+                      UsageCase{{"--list", "-n", "1"}, 2, "--list and --repeat do not go together"},
+                      UsageCase{{"--list", "--trace"}, 2, "--list and --trace do not go together"},
+                      UsageCase{{"--list", "--info"}, 2, "--list and --info do not go together"},
+                      UsageCase{{"--info", "--sim", "--sim-fault", "F9=none"},
+                                2,
+                                "--info and --sim do not go together: --info only shows the image"},
+                      UsageCase{{"--info", "--sim-fault", "F9=none"}, 2, "--info and --sim-fault"},
+                      UsageCase{{"-i", "-p", "x"}, 2, "--info and --port do not go together"},
+                      UsageCase{{"--info", "-n2"}, 2, "--info and --repeat do not go together"},
+                      UsageCase{{"--info", "--trace"}, 2, "--info and --trace do not go together"},
+                      UsageCase{{"--info", "--json", "--quiet"}, 2, "--json and --quiet"},
+                      UsageCase{{"--list", "--quiet"}, 0, ""},
+                      UsageCase{{"--info", "--quiet"}, 0, "Kordel Update v1.3.1"},
                       UsageCase{{"--sim", "extra"}, 2, "unexpected argument 'extra'"},
                       UsageCase{{"--sim", "--", "--json"}, 2, "unexpected argument '--json'"},
                       UsageCase{{"--port", "\x1b[31mred"}, 2, "no serial port named '\\x1B[31mred'"},
@@ -185,6 +251,20 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--help=1"}, 2, "option '--help' takes no value"},
                       UsageCase{{"stray"}, 2, "unexpected argument 'stray'"},
                       UsageCase{{"-h"}, 0, "Usage: kordel-sim"}));
+
+TEST(SimProgramTest, LinkRefusesAFileInTheWay) {
+    testing::TempDir dir;
+    testing::WriteFile("mine", "keep");
+    RunOptions sim;
+    sim.program = KORDEL_SIM;
+    sim.signalAfterMs = 10000;  // a simulator that took the path would run until stopped
+    const Result r = RunFlash({"--link", (dir.Path() / "mine").string()}, sim);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("/mine exists and is not a symbolic link; it is left alone"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(testing::ReadFile("mine"), "keep");
+}
 
 // The option forms of getopt: '=', attached short values, bundled flags.
 class OptionFormTest : public ::testing::TestWithParam<std::vector<std::string>> {};
@@ -339,6 +419,28 @@ TEST(CliTest, SeveralPortsEndWithASummaryNamingTheFailed) {
     EXPECT_NE(ok.out.find("2 of 2 modules updated\n"), std::string::npos) << ok.out;
 }
 
+// With -n, the summary counts the updates as well as the modules: a module that failed
+// its second update had one update that succeeded, and its third never ran.
+TEST(CliTest, RepeatedUpdatesAreCountedInTheSummary) {
+    sim::KordelSim good1, good2, bad;
+    std::string error;
+    bad.AddFault(*sim::ParseFaultRule("F9@40=status:195", error));  // block 9 of the second update
+    const Result r = RunFlash({"-q", "-n", "3", "--port", good1.SlavePath(), "--port",
+                               bad.SlavePath(), "--port", good2.SlavePath()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("2 of 3 modules updated (7 of 9 updates succeeded); failed: " +
+                         bad.SlavePath() + " (CRYPT ERROR)\n"),
+              std::string::npos)
+        << r.err;
+
+    const Result json = RunFlash({"--json", "-n", "2", "--sim", "--sim"});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"event\":\"summary\",\"updated\":2,\"modules\":2,"
+                            "\"updates_succeeded\":4,\"updates\":4,\"failed\":[]}"),
+              std::string::npos)
+        << json.out;
+}
+
 struct HintCase {
     std::string port;  // "DIR" stands for a directory
     const char* hint;
@@ -359,6 +461,40 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HintCase{"/dev/ttyKORDEL-missing", "no such device"},
                       HintCase{"DIR", "Is a directory"},
                       HintCase{"/dev/null", "not a serial port"}));
+
+// kordel-flash run by another user (uid 65534) on a terminal that user may not open.
+TEST(CliTest, ARefusedPortIsExplainedByItsOwnerGroupAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr) GTEST_SKIP() << "no dialout group";
+    sim::KordelSim module;
+    const std::string& port = module.SlavePath();
+    RunOptions asNobody;
+    asNobody.program = "/usr/bin/setpriv";
+    const std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                           KORDEL_FLASH,    "--port",        port};
+    const std::string failure = port + ": Unable to open com port (Error: 13)\n" + port +
+                                ": hint: permission denied: " + port + " belongs to root:";
+
+    ASSERT_EQ(::chown(port.c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(port.c_str(), 0600), 0);
+    const Result ownerOnly = RunFlash(args, asNobody);
+    EXPECT_EQ(ownerOnly.exitCode, 1);
+    EXPECT_NE(ownerOnly.err.find(failure + "root with mode 0600, so its group may not use it"),
+              std::string::npos)
+        << ownerOnly.err;
+    EXPECT_EQ(ownerOnly.err.find("usermod"), std::string::npos) << ownerOnly.err;
+
+    ASSERT_EQ(::chown(port.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(port.c_str(), 0660), 0);
+    const Result groupMayUseIt = RunFlash(args, asNobody);
+    EXPECT_EQ(groupMayUseIt.exitCode, 1);
+    EXPECT_NE(groupMayUseIt.err.find(failure +
+                                     "dialout with mode 0660: add your user to the dialout group "
+                                     "(sudo usermod -aG dialout $USER) and log in again\n"),
+              std::string::npos)
+        << groupMayUseIt.err;
+}
 
 TEST(CliTest, VersionsNameTheToolAndTheFirmware) {
     const std::string firmware = std::string(ToolVersion()) + " (firmware 1.3, 7900 bytes)\n";

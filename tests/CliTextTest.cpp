@@ -1,6 +1,9 @@
 // kordel-flash's text helpers: JSON and terminal escaping of outside text, lines fitted
 // to a terminal's width, and the hints for port errors.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include "Hints.h"
 #include "JsonCheck.h"
 #include "Reporter.h"
+#include "TempDir.h"
 #include "Text.h"
 
 namespace kordel {
@@ -124,13 +128,59 @@ TEST(HintTest, NamedCauses) {
               "this port or adapter cannot run at 4407315 bit/s");
     EXPECT_EQ(cli::HintFor(EComPort(CE_OpenFailed, EISDIR)), std::strerror(EISDIR));
     EXPECT_EQ(cli::HintFor(EComPort(CE_WriteFailed, EINVAL)), std::strerror(EINVAL));
-    EXPECT_NE(cli::HintFor(EComPort(CE_OpenFailed, EACCES)).find("dialout"), std::string::npos);
+    EXPECT_EQ(cli::HintFor(EComPort(CE_OpenFailed, EACCES)).find("dialout"), std::string::npos)
+        << "no group is suggested for a device nobody looked at";
     // An adapter without break (a CDC-ACM port that does not offer it) refuses the break.
     EXPECT_EQ(cli::HintFor(EComPort(CE_EscapeComFailed, EOPNOTSUPP)),
               "this adapter cannot send the break that starts an update: use another adapter "
               "or the instrument's own serial port");
     EXPECT_EQ(cli::HintFor(EComPort(CE_WriteFailed, EOPNOTSUPP)), std::strerror(EOPNOTSUPP));
 }
+
+struct PermissionCase {
+    const char* name;
+    const char* group;
+    mode_t mode;
+    const char* hint;  // after "permission denied: PATH belongs to root:"
+};
+
+class PermissionHintTest : public ::testing::TestWithParam<PermissionCase> {};
+
+// A refused open names the device's owner, group and mode, and suggests joining the
+// group only where the group may read and write the device. This test runs as root,
+// whose only group is root.
+TEST_P(PermissionHintTest, NamesOwnerGroupAndMode) {
+    if (::geteuid() != 0 || ::getgroups(0, nullptr) > 1)
+        GTEST_SKIP() << "needs root, in no other group";
+    const group* g = ::getgrnam(GetParam().group);
+    if (g == nullptr) GTEST_SKIP() << "no group " << GetParam().group;
+    testing::TempDir dir;
+    const std::string device = (dir.Path() / "ttyTEST").string();
+    testing::WriteFile(device, "");
+    ASSERT_EQ(::chown(device.c_str(), 0, g->gr_gid), 0);
+    ASSERT_EQ(::chmod(device.c_str(), GetParam().mode), 0);
+    for (const int error : {EACCES, EPERM}) {
+        EXPECT_EQ(cli::HintFor(EComPort(CE_OpenFailed, error), device),
+                  "permission denied: " + device + " belongs to root:" + GetParam().hint);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, PermissionHintTest,
+    ::testing::Values(
+        PermissionCase{"OwnerOnly", "root", 0600,
+                       "root with mode 0600, so its group may not use it: ask whoever runs this "
+                       "machine for access (a udev rule can give the device a group that may)"},
+        PermissionCase{"GroupMayWriteOnly", "tty", 0620,
+                       "tty with mode 0620, so its group may not use it: ask whoever runs this "
+                       "machine for access (a udev rule can give the device a group that may)"},
+        PermissionCase{"GroupMayUseIt", "dialout", 0660,
+                       "dialout with mode 0660: add your user to the dialout group (sudo usermod "
+                       "-aG dialout $USER) and log in again"},
+        PermissionCase{"AlreadyInTheGroup", "root", 0660,
+                       "root with mode 0660, and this program runs in the group root: something "
+                       "else refuses it (an access list or a security module)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kordel

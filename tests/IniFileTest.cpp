@@ -152,6 +152,51 @@ TEST(IniFileTest, FailedWritesAreSilentAndValuesStayInMemory) {
     EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM6");
 }
 
+TEST(IniFileTest, AMissingFolderIsNeverMade) {
+    TempDir dir;
+    {
+        TIniFile ini;
+        ini.SetFileName("missing/Kordel_Update.ini");
+        ini.WriteString("CONFIG\\ComPort", "COM6");
+        EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM6");
+    }
+    EXPECT_FALSE(fs::exists("missing"));
+}
+
+// A file of the limit's size is read; one byte more and it is reported once and left
+// exactly as it is.
+TEST(IniFileTest, AFileOverOneMebibyteIsReportedOnceAndLeftAlone) {
+    for (const std::size_t size : {TIniFile::MaxFileBytes, TIniFile::MaxFileBytes + 1}) {
+        TempDir dir;
+        std::string bytes = "[CONFIG]\r\nComPort=COM1\r\n;";
+        bytes.resize(size - 2, 'x');
+        bytes += "\r\n";
+        WriteFile(Name, bytes);
+        const bool tooLarge = size > TIniFile::MaxFileBytes;
+        std::vector<std::string> reports;
+        {
+            TIniFile ini;
+            ini.OnReadFailure = [&](const std::string& m) { reports.push_back(m); };
+            ini.SetFileName(Name);
+            EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", "none"), tooLarge ? "none" : "COM1")
+                << size;
+            EXPECT_EQ(ini.ReadOnly(), tooLarge);
+            ini.WriteString("CONFIG\\ComPort", "COM3");
+            ini.ReadString("CONFIG\\ComPort", "");
+        }
+        if (tooLarge) {
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_NE(reports[0].find("Kordel_Update.ini: it is larger than 1 MiB"),
+                      std::string::npos)
+                << reports[0];
+            EXPECT_EQ(ReadFile(Name), bytes) << "left as it was";
+        } else {
+            EXPECT_TRUE(reports.empty());
+            EXPECT_EQ(ReadFile(Name), "[CONFIG]\r\nComPort=COM3\r\n\r\n");
+        }
+    }
+}
+
 // ---------------------------------------------------------------- how the file is written
 
 // Writes ComPort=value through a fresh store, as one run of the tool would.

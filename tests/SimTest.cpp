@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "KordelSim.h"
 #include "PtyPair.h"
+#include "TempDir.h"
 #include "UniqueFd.h"
 
 namespace kordel::sim {
@@ -181,6 +183,61 @@ TEST(SimTest, DribbleSendsTheReplyByteByByte) {
 }
 
 // The module keeps only the latest request frames, however long it runs.
+// --link makes a stable name for the terminal: it replaces a link a killed simulator
+// left, never a file, and a stopping simulator removes only the link it made.
+TEST(SimLinkTest, ReplacesAnOldLinkButNeverAFile) {
+    kordel::testing::TempDir dir;
+    kordel::testing::WriteFile("users-file", "mine");
+    SimOptions options;
+    options.linkPath = "users-file";
+    try {
+        KordelSim refused(options);
+        ADD_FAILURE() << "a file was taken for the link";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("users-file exists and is not a symbolic link"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(kordel::testing::ReadFile("users-file"), "mine");
+
+    std::filesystem::create_symlink("/dev/pts/gone", "stale");
+    options.linkPath = "stale";
+    KordelSim module(options);
+    EXPECT_EQ(std::filesystem::read_symlink("stale"), module.SlavePath());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."),
+                            std::filesystem::directory_iterator()),
+              2)
+        << "no temporary link is left";
+}
+
+TEST(SimLinkTest, AStoppingSimulatorRemovesOnlyTheLinkItMade) {
+    kordel::testing::TempDir dir;
+    SimOptions options;
+    options.linkPath = "port";
+    auto older = std::make_unique<KordelSim>(options);
+    auto newer = std::make_unique<KordelSim>(options);
+    EXPECT_EQ(std::filesystem::read_symlink("port"), newer->SlavePath());
+    older.reset();
+    EXPECT_EQ(std::filesystem::read_symlink("port"), newer->SlavePath()) << "the newer link stays";
+    newer.reset();
+    EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status("port")));
+
+    // A user's file, or a link someone else made anew to the same terminal, in its place.
+    for (const bool file : {true, false}) {
+        auto module = std::make_unique<KordelSim>(options);
+        const std::string slave = module->SlavePath();
+        std::filesystem::remove("port");
+        if (file) {
+            kordel::testing::WriteFile("port", "mine");
+        } else {
+            std::filesystem::create_symlink(slave, "port");
+        }
+        module.reset();
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status("port"))) << file;
+        std::filesystem::remove("port");
+    }
+}
+
 TEST(SimTest, RequestHistoryIsBounded) {
     SimOptions options;
     options.requestHistory = 3;

@@ -170,29 +170,39 @@ void TIniFile::Reload() {
     loaded_ = true;
     std::error_code ec;
     const fs::path path = FilePath();
-    const bool exists = !fileName_.empty() && fs::exists(path, ec);
-    readOnly_ = exists && IsReadOnlySettingsFile(path);
     lastWrite_.reset();
-    if (exists) {
+    if (!fileName_.empty() && fs::exists(path, ec)) {
         auto t = fs::last_write_time(path, ec);
         if (!ec) lastWrite_ = t;
     }
-    if (!exists) {
-        sections_.clear();
-        unreadable_ = false;
-        return;
+    std::string bytes, reason;
+    // One byte more than the limit tells a file that is too large from one that fits.
+    TSettingsRead read = fileName_.empty()
+                             ? TSettingsRead::Missing
+                             : ReadSettingsFile(path, MaxFileBytes + 1, bytes, reason);
+    if (read == TSettingsRead::Read && bytes.size() > MaxFileBytes) {
+        read = TSettingsRead::Refused;
+        reason = "it is larger than " + std::to_string(MaxFileBytes / 1024 / 1024) + " MiB";
     }
-    std::string bytes;
-    if (const std::string reason = ReadSettingsFile(path, bytes); !reason.empty()) {
-        // Keep what is in memory and never write over a file we could not read.
-        unreadable_ = true;
-        if (!readFailureReported_ && OnReadFailure) {
-            readFailureReported_ = true;
-            OnReadFailure("Cannot read the settings file " + fileName_ + ": " + reason +
-                          ". Default settings are used, and the file is left as it is.");
-        }
-        return;
+    switch (read) {
+        case TSettingsRead::Missing:
+            sections_.clear();
+            readOnly_ = false;
+            unreadable_ = false;
+            return;
+        case TSettingsRead::Refused:
+            // Keep what is in memory and never write over a file we could not read.
+            unreadable_ = true;
+            if (!readFailureReported_ && OnReadFailure) {
+                readFailureReported_ = true;
+                OnReadFailure("Cannot read the settings file " + fileName_ + ": " + reason +
+                              ". Default settings are used, and the file is left as it is.");
+            }
+            return;
+        case TSettingsRead::Read:
+            break;
     }
+    readOnly_ = IsReadOnlySettingsFile(path);
     unreadable_ = false;
     TIniEncoding found = TIniEncoding::Ansi;
     const std::string text = DecodeIniText(bytes, found);

@@ -6,6 +6,7 @@
 // platform's ANSI code page (AnsiText.h). Texts in memory are UTF-8.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -27,6 +28,10 @@ enum class TIniEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
 class TIniFile {
   public:
+    // A larger file is no settings file this program wrote: it is reported and left
+    // alone rather than read into memory.
+    static constexpr std::size_t MaxFileBytes = 1024 * 1024;
+
     TIniFile() = default;
     ~TIniFile();
     TIniFile(const TIniFile&) = delete;
@@ -41,8 +46,9 @@ class TIniFile {
     bool AutoReload = true;
     bool AutoFlush = true;
     bool FlushOnDestroy = true;
-    // Told once when the file exists but cannot be read; the store then keeps its
-    // values in memory and never writes over that file.
+    // Told once when the file exists but cannot be read (or may not be: a planted
+    // link, a file over MaxFileBytes); the store then keeps its values in memory and
+    // never writes over that file.
     std::function<void(const std::string& message)> OnReadFailure;
 
     std::string ReadString(const std::string& path, const std::string& def);

@@ -124,26 +124,37 @@ bool IsReadOnlySettingsFile(const fs::path& path) {
     return !h && ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
-std::string ReadSettingsFile(const fs::path& path, std::string& bytes) {
+TSettingsRead ReadSettingsFile(const fs::path& path, std::size_t limit, std::string& bytes,
+                               std::string& reason) {
     // A folder in the file's place fails here with "access denied".
-    const UniqueHandle h = OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    if (!h) return ErrorText(::GetLastError());
-    if (::GetFileType(h.get()) != FILE_TYPE_DISK) return ErrorText(ERROR_INVALID_FUNCTION);
+    const UniqueHandle h =
+        OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    auto refuse = [&](DWORD error) {
+        reason = ErrorText(error);
+        return TSettingsRead::Refused;
+    };
+    if (!h) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return TSettingsRead::Missing;
+        }
+        return refuse(error);
+    }
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) return refuse(ERROR_INVALID_FUNCTION);
     char buf[4096];
-    for (;;) {
+    while (bytes.size() < limit) {
         DWORD n = 0;
-        if (!::ReadFile(h.get(), buf, sizeof buf, &n, nullptr)) return ErrorText(::GetLastError());
-        if (n == 0) return {};
+        const auto want =
+            static_cast<DWORD>(std::min<std::size_t>(sizeof buf, limit - bytes.size()));
+        if (!::ReadFile(h.get(), buf, want, &n, nullptr)) return refuse(::GetLastError());
+        if (n == 0) break;
         bytes.append(buf, n);
     }
+    return TSettingsRead::Read;
 }
 
 bool WriteSettingsFile(const fs::path& path, const std::string& bytes) {
-    std::error_code ec;
-    if (path.has_parent_path() && !fs::exists(path.parent_path(), ec)) {
-        fs::create_directories(path.parent_path(), ec);
-        if (ec) return false;
-    }
+    // A missing folder is not made: the write fails and the values stay in memory.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     const bool oldExists = attributes != INVALID_FILE_ATTRIBUTES;
     if (oldExists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;

@@ -41,9 +41,10 @@ fault_case() {
     start_sim COM6 --fault "$rule" --flash-out "$work/fault.bin"
     run_flash "$work/out" "$work/err" --port COM6 --quiet
     expect_eq "$name: exit status" 1 "$rc"
-    # Every failure line names its port, the second line of a two-line text too.
+    # Every failure line names its port, the second line of a two-line text too; hint
+    # lines follow the text.
     expect_eq "$name: message" "$(printf '%s\n' "$expected" | sed 's/^/COM6: /')" \
-        "$(sed -n '1,2p' "$work/err")"
+        "$(head -n "$(printf '%s\n' "$expected" | wc -l)" "$work/err")"
     stop_sims
 }
 fault_case "silent module" "F2=none" "Kordel not found!"
@@ -65,6 +66,8 @@ else
     echo "SKIP: this kordel-sim has no dribble fault; the late reply above stands in for it"
 fi
 fault_case "hang-up" "F9@2=hangup" "ReadFile function failed (Error: 109)"
+expect_contains "hang-up: the module holds a partial image" "$work/err" \
+    "COM6: hint: the module now holds a partial image and needs a new update"
 
 # --- Ctrl-C: wine turns SIGINT into the console's Ctrl-C event; the update stops, the
 # port is closed and the exit status is 130 (wine's own Ctrl-C exit would be 58).
