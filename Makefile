@@ -102,7 +102,11 @@ bench: build
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD); the image check
 # and the wine tests use kordel-image and kordel-sim from the native build.
 WIN_BUILD    ?= build-windows
-WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev xvfb xauth openbox
+# wine64 holds the 64-bit loader; wineboot, wineserver and winepath come with wine.
+# osslsigncode signs the programs (and checks a signature), openssl makes the tests'
+# throwaway signing certificate.
+WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 osslsigncode openssl \
+                libgtest-dev xvfb xauth openbox
 WIN_CMAKE_ARGS ?=
 
 deps-windows:
@@ -124,6 +128,7 @@ screenshots-windows: windows
 
 # Updates by kordel-flash.exe under wine against kordel-sim: one port, then 8 at once.
 bench-windows: windows
+	$(call install_missing,procps time)
 	KORDEL_WINEPREFIX=$(abspath $(WIN_BUILD))/wineprefix KORDEL_SIM=$(abspath $(BUILD))/sim/kordel-sim \
 	  tests/wine/bench.sh $(WIN_BUILD)/cli/kordel-flash.exe 5
 
@@ -152,7 +157,7 @@ build-nogui: deps
 # The Debian package, from the Release build, then checked: its files, lintian, and
 # the programs unpacked into a scratch root.
 package: deps
-	$(call install_missing,dpkg-dev lintian man-db fakeroot)
+	$(call install_missing,dpkg-dev lintian man-db fakeroot devscripts)
 	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
 	cmake --build $(RELEASE_BUILD) --target package
 	tools/check-package.sh $(RELEASE_BUILD)/kordel_*.deb
