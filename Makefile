@@ -21,12 +21,22 @@ PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick \
             clang libclang-rt-dev openbox fonts-wine
 
+# What ships (the Debian package, the Windows zip) takes its dates from the last commit
+# unless SOURCE_DATE_EPOCH is set, so that two builds of one commit are byte for byte
+# the same; a new commit configures those builds again.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+SHIP_EPOCH := $(if $(SOURCE_DATE_EPOCH),-DKORDEL_SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH))
+ifneq ($(SOURCE_DATE_EPOCH),)
+package windows: export SOURCE_DATE_EPOCH := $(SOURCE_DATE_EPOCH)
+endif
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all deps configure build test test-sanitize test-tsan fuzz run gui bench screenshots install clean \
         build-release build-clang build-nogui package
 .PHONY: deps-windows windows test-windows bench-windows screenshots-windows
+.PHONY: check-reproducible check-fresh-debian
 
 all: build
 
@@ -108,13 +118,24 @@ WIN_BUILD    ?= build-windows
 WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 osslsigncode openssl \
                 libgtest-dev xvfb xauth openbox
 WIN_CMAKE_ARGS ?=
+# Signs the zip's programs (Authenticode) when a certificate and its key are given:
+#   make windows KORDEL_SIGN_CERT=cert.pem KORDEL_SIGN_KEY=key.pem
+#   [KORDEL_SIGN_PASSWORD_FILE=file] [KORDEL_SIGN_TIMESTAMP_URL=url]
+KORDEL_SIGN_CERT ?=
+KORDEL_SIGN_KEY ?=
+KORDEL_SIGN_PASSWORD_FILE ?=
+KORDEL_SIGN_TIMESTAMP_URL ?=
+WIN_SIGN_ARGS = -DKORDEL_SIGN_CERT=$(if $(KORDEL_SIGN_CERT),$(abspath $(KORDEL_SIGN_CERT))) \
+                -DKORDEL_SIGN_KEY=$(if $(KORDEL_SIGN_KEY),$(abspath $(KORDEL_SIGN_KEY))) \
+                -DKORDEL_SIGN_PASSWORD_FILE=$(if $(KORDEL_SIGN_PASSWORD_FILE),$(abspath $(KORDEL_SIGN_PASSWORD_FILE))) \
+                -DKORDEL_SIGN_TIMESTAMP_URL=$(KORDEL_SIGN_TIMESTAMP_URL)
 
 deps-windows:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(WIN_PACKAGES)"
 
 windows: deps-windows configure
 	cmake --build $(BUILD) --target kordel-image kordel-sim
-	$(call configure,$(WIN_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(WIN_CMAKE_ARGS))
+	$(call configure,$(WIN_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(SHIP_EPOCH) $(WIN_SIGN_ARGS) $(WIN_CMAKE_ARGS))
 	cmake --build $(WIN_BUILD)
 
 # The Windows tests under wine, against kordel-sim on pseudo-terminals.
@@ -158,9 +179,21 @@ build-nogui: deps
 # the programs unpacked into a scratch root.
 package: deps
 	$(call install_missing,dpkg-dev lintian man-db fakeroot devscripts)
-	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
+	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release $(SHIP_EPOCH))
 	cmake --build $(RELEASE_BUILD) --target package
 	tools/check-package.sh $(RELEASE_BUILD)/kordel_*.deb
+
+# Builds the package and the zip in two clean clones at different paths: both must come
+# out byte for byte the same.
+check-reproducible:
+	tools/check-reproducible.sh
+
+# Runs FRESH_TARGETS (default: what CI runs) in a new minimal Debian 12 root, where only
+# make and git are installed beforehand (needs root: debootstrap, chroot, mounts).
+FRESH_TARGETS ?=
+check-fresh-debian:
+	$(call install_missing,debootstrap)
+	$(SUDO) tools/fresh-debian-check.sh $(FRESH_TARGETS)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) \

@@ -1,7 +1,8 @@
 # Checks a zip: it holds exactly NAMES (|-separated), and each of them has the bytes of
 # the file at the same position in BUILT; programs (.exe) as STRIP --strip-debug makes them
-# with SOURCE_DATE_EPOCH=EPOCH.
-#   cmake -DZIP=x.zip -DNAMES=a|b.exe -DBUILT=/path/a|/path/b.exe -DSTRIP=strip -DEPOCH=n -P CheckZip.cmake
+# with SOURCE_DATE_EPOCH=EPOCH, and when SIGNED is ON, once their signature is removed.
+#   cmake -DZIP=x.zip -DNAMES=a|b.exe -DBUILT=/path/a|/path/b.exe -DSTRIP=strip -DEPOCH=n
+#         [-DSIGNED=ON] -P CheckZip.cmake
 string(REPLACE "|" ";" names "${NAMES}")
 string(REPLACE "|" ";" built "${BUILT}")
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf "${ZIP}" OUTPUT_VARIABLE listing
@@ -28,11 +29,20 @@ if(NOT rc EQUAL 0)
 endif()
 foreach(name built_file IN ZIP_LISTS names built)
   set(reference "${built_file}")
+  set(packed "${out}/${name}")
   if(name MATCHES "\\.exe$")
     set(reference "${out}/stripped.exe")
     execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${EPOCH} "${STRIP}" --strip-debug -o "${reference}" "${built_file}")
+    if(SIGNED)
+      set(packed "${out}/unsigned.exe")
+      execute_process(COMMAND osslsigncode remove-signature -in "${out}/${name}" -out "${packed}"
+                      RESULT_VARIABLE rc OUTPUT_QUIET)
+      if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${name} in ${ZIP} carries no signature that osslsigncode can remove")
+      endif()
+    endif()
   endif()
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${out}/${name}" "${reference}"
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${packed}" "${reference}"
                   RESULT_VARIABLE differ)
   if(differ)
     message(FATAL_ERROR "${name} in ${ZIP} differs from ${built_file}")

@@ -16,6 +16,10 @@
 #       --debs DIR        keep downloaded packages in DIR (debootstrap's and apt's), so a
 #                         second run downloads less; the root is still made anew
 #   -k, --keep            keep the root afterwards (default: removed when all passed)
+#   -c, --continue DIR    go on in a root this script made and kept (say, after a failed
+#                         step): the packages installed so far stay, the repository is
+#                         cloned anew, and only the given targets run, as the later steps
+#                         of CI would
 #   -h, --help            this text
 #
 # Needs root, debootstrap and unshare (util-linux). The mounts (proc, sys, dev, a pty
@@ -31,6 +35,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 mirror=http://deb.debian.org/debian
 debs=""
 keep=0
+continue_in=""
 targets=()
 while [ $# -gt 0 ]; do
     case $1 in
@@ -39,6 +44,7 @@ while [ $# -gt 0 ]; do
         -m|--mirror) mirror=${2:?$1 needs a URL}; shift ;;
         --debs) debs=${2:?$1 needs a folder}; shift ;;
         -k|--keep) keep=1 ;;
+        -c|--continue) continue_in=${2:?$1 needs a folder}; shift ;;
         -h|--help) usage; exit 0 ;;
         --) shift; targets+=("$@"); break ;;
         -*) die "unknown option $1 (see --help)" ;;
@@ -56,7 +62,12 @@ if [ -n "$(git -C "$repo" status --porcelain --untracked-files=no)" ]; then
     echo "fresh-debian-check: $repo has uncommitted changes; the check uses the last commit only" >&2
 fi
 
-if [ -z "$root_dir" ]; then
+if [ -n "$continue_in" ]; then
+    root_dir=$(cd "$continue_in" && pwd)
+    [ -x "$root_dir/usr/bin/make" ] && [ -x "$root_dir/usr/bin/git" ] ||
+        die "$root_dir is no root made by this script (no make and git in it)"
+    [ ${#targets[@]} -gt 0 ] || die "--continue needs the targets to run"
+elif [ -z "$root_dir" ]; then
     root_dir=$(mktemp -d /var/tmp/fresh-debian.XXXXXX)
 else
     mkdir -p "$root_dir"
@@ -68,6 +79,7 @@ if [ -n "$debs" ]; then
     debs=$(cd "$debs" && pwd)
 fi
 log="$root_dir.log"
+[ -z "$continue_in" ] || log="$root_dir.$(date +%H%M%S).log"
 : >"$log"
 echo "fresh-debian-check: root $root_dir, log $log"
 
@@ -119,11 +131,16 @@ in_root() {
 }
 
 status=0
-timed "debootstrap --variant=minbase bookworm" bootstrap || status=1
-if [ $status = 0 ]; then
-    timed "apt-get install make git" in_root \
-        'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq make git' ||
-        status=1
+if [ -n "$continue_in" ]; then
+    rm -rf "$root_dir/root/kordel"
+    git -C "$repo" bundle create "$root_dir/tmp/source.bundle" HEAD
+else
+    timed "debootstrap --variant=minbase bookworm" bootstrap || status=1
+    if [ $status = 0 ]; then
+        timed "apt-get install make git" in_root \
+            'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq make git' ||
+            status=1
+    fi
 fi
 if [ $status = 0 ]; then
     timed "git clone" in_root 'git clone -q /tmp/source.bundle /root/kordel' || status=1
