@@ -11,6 +11,8 @@ targets=("$@")
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kordel-repro.XXXXXX")
 [ "${KEEP:-0}" = 1 ] || trap 'rm -rf "$scratch"' EXIT
 unset SOURCE_DATE_EPOCH
+# Each clone compiles everything itself: no object may come from the other's cache.
+export CCACHE_DISABLE=1
 
 clones=("$scratch/one/kordel" "$scratch/second-place/kordel-copy")
 for clone in "${clones[@]}"; do
