@@ -48,6 +48,7 @@ foreach(name built_file IN ZIP_LISTS names built)
     set(reference "${out}/stripped.exe")
     execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${EPOCH} "${STRIP}" --strip-debug -o "${reference}" "${built_file}")
     if(SIGNED)
+      file(REMOVE "${out}/unsigned.exe")
       execute_process(COMMAND osslsigncode remove-signature -in "${out}/${name}" -out "${out}/unsigned.exe"
                       RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
       if(NOT rc EQUAL 0)
