@@ -22,6 +22,7 @@
 #                         of CI would
 #   -h, --help            this text
 #
+# The targets run with LANG from the caller (C.UTF-8 when unset), as on CI's machine.
 # Needs root, debootstrap and unshare (util-linux). The mounts (proc, sys, dev, a pty
 # instance of its own, /dev/shm) live in a mount namespace of their own and vanish with
 # it; nothing outside DIR is changed.
@@ -125,11 +126,15 @@ in_root() {
         mount --bind "$r/dev/pts/ptmx" "$r/dev/ptmx"
         mount -t tmpfs -o mode=1777 shm "$r/dev/shm"
         if [ -n "$3" ]; then mount --bind "$3" "$r/var/cache/apt/archives"; fi
-        exec chroot "$r" /usr/bin/env -i HOME=/root TERM=dumb CI=true \
+        exec chroot "$r" /usr/bin/env -i HOME=/root TERM=dumb CI=true LANG="$4" \
             PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-            bash -euo pipefail -c "$2"' bash "$root_dir" "$1" "$debs"
+            bash -euo pipefail -c "$2"' bash "$root_dir" "$1" "$debs" "$lang"
 }
 
+# The caller's language, as CI's machine passes its own (C.UTF-8 there): without one,
+# wine cannot give a file a name beyond ASCII.
+lang=${LANG:-C.UTF-8}
+commit=$(git -C "$repo" log -1 --format='%h %s' HEAD)
 status=0
 if [ -n "$continue_in" ]; then
     rm -rf "$root_dir/root/kordel"
@@ -157,7 +162,7 @@ if [ $status = 0 ]; then
 fi
 
 echo
-echo "fresh-debian-check: $(git -C "$repo" log -1 --format='%h %s' HEAD)"
+echo "fresh-debian-check: $commit"
 printf '  %s\n' "${summary[@]}"
 if [ $status = 0 ] && [ $keep = 0 ]; then
     rm -rf --one-file-system "$root_dir"
