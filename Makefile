@@ -113,9 +113,9 @@ bench: build
 # and the wine tests use kordel-image and kordel-sim from the native build.
 WIN_BUILD    ?= build-windows
 # wine64 holds the 64-bit loader; wineboot, wineserver and winepath come with wine.
-# osslsigncode signs the programs (and checks a signature), openssl makes the tests'
-# throwaway signing certificate.
-WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 osslsigncode openssl \
+# zip packs the zip without the files' own owners and times; osslsigncode signs the
+# programs (and checks a signature), openssl makes the tests' throwaway certificate.
+WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 zip osslsigncode openssl \
                 libgtest-dev xvfb xauth openbox
 WIN_CMAKE_ARGS ?=
 # Signs the zip's programs (Authenticode) when a certificate and its key are given:

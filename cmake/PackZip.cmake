@@ -57,12 +57,18 @@ foreach(program IN LISTS programs)
   list(APPEND names "${FOLDER}/${name}")
 endforeach()
 
-# The zip's DOS times are local times: packed in UTC, they do not depend on the zone.
-set(ENV{SOURCE_DATE_EPOCH} "${EPOCH}")
-string(TIMESTAMP date "%Y-%m-%d %H:%M:%S UTC" UTC)
+# Every member dated EPOCH, and nothing else of the files' own: zip -X leaves out the
+# extra fields (owner, access and change times) that cmake -E tar would write from the
+# files. The DOS times are local times: packed in UTC, they do not depend on the zone.
+find_program(ZIP_PROGRAM zip)
+if(NOT ZIP_PROGRAM)
+  message(FATAL_ERROR "packing the zip needs zip (apt-get install zip)")
+endif()
+foreach(name IN LISTS names)
+  run(${CMAKE_COMMAND} -E env TZ=UTC touch -d @${EPOCH} "${STAGE}/${name}")
+endforeach()
 file(REMOVE "${ZIP}")
-execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC
-                        ${CMAKE_COMMAND} -E tar cf "${ZIP}" --format=zip "--mtime=${date}" ${names}
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC "${ZIP_PROGRAM}" -X -D -q "${ZIP}" ${names}
                 WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "cannot pack ${ZIP}")
