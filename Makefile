@@ -21,6 +21,15 @@ PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
             fonts-dejavu-core fonts-liberation xvfb xauth x11-utils xdotool imagemagick \
             clang libclang-rt-dev openbox fonts-wine
 
+# What ships (the Debian package, the Windows zip) takes its dates from the last commit
+# unless SOURCE_DATE_EPOCH is set, so that two builds of one commit are byte for byte
+# the same; a new commit configures those builds again.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null)
+SHIP_EPOCH := $(if $(SOURCE_DATE_EPOCH),-DKORDEL_SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH))
+ifneq ($(SOURCE_DATE_EPOCH),)
+package windows: export SOURCE_DATE_EPOCH := $(SOURCE_DATE_EPOCH)
+endif
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
@@ -28,6 +37,7 @@ LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAU
         build-release build-clang build-nogui package
 .PHONY: deps-windows windows test-windows bench-windows screenshots-windows
 .PHONY: test-devices bench-devices
+.PHONY: check-reproducible check-fresh-debian
 
 all: build
 
@@ -103,15 +113,30 @@ bench: build
 # The Windows programs, cross-built with mingw-w64 into $(WIN_BUILD); the image check
 # and the wine tests use kordel-image and kordel-sim from the native build.
 WIN_BUILD    ?= build-windows
-WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine64 libgtest-dev xvfb xauth openbox
+# wine64 holds the 64-bit loader; wineboot, wineserver and winepath come with wine.
+# zip packs the zip without the files' own owners and times; osslsigncode signs the
+# programs (and checks a signature), openssl makes the tests' throwaway certificate.
+WIN_PACKAGES := mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 zip osslsigncode openssl \
+                libgtest-dev xvfb xauth openbox
 WIN_CMAKE_ARGS ?=
+# Signs the zip's programs (Authenticode) when a certificate and its key are given:
+#   make windows KORDEL_SIGN_CERT=cert.pem KORDEL_SIGN_KEY=key.pem
+#   [KORDEL_SIGN_PASSWORD_FILE=file] [KORDEL_SIGN_TIMESTAMP_URL=url]
+KORDEL_SIGN_CERT ?=
+KORDEL_SIGN_KEY ?=
+KORDEL_SIGN_PASSWORD_FILE ?=
+KORDEL_SIGN_TIMESTAMP_URL ?=
+WIN_SIGN_ARGS = -DKORDEL_SIGN_CERT=$(if $(KORDEL_SIGN_CERT),$(abspath $(KORDEL_SIGN_CERT))) \
+                -DKORDEL_SIGN_KEY=$(if $(KORDEL_SIGN_KEY),$(abspath $(KORDEL_SIGN_KEY))) \
+                -DKORDEL_SIGN_PASSWORD_FILE=$(if $(KORDEL_SIGN_PASSWORD_FILE),$(abspath $(KORDEL_SIGN_PASSWORD_FILE))) \
+                -DKORDEL_SIGN_TIMESTAMP_URL=$(KORDEL_SIGN_TIMESTAMP_URL)
 
 deps-windows:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(WIN_PACKAGES)"
 
 windows: deps-windows configure
 	cmake --build $(BUILD) --target kordel-image kordel-sim
-	$(call configure,$(WIN_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(WIN_CMAKE_ARGS))
+	$(call configure,$(WIN_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKORDEL_HOST_TOOLS=$(abspath $(BUILD))/tools -DKORDEL_HOST_SIM=$(abspath $(BUILD))/sim/kordel-sim $(SHIP_EPOCH) $(WIN_SIGN_ARGS) $(WIN_CMAKE_ARGS))
 	cmake --build $(WIN_BUILD)
 
 # The Windows tests under wine, against kordel-sim on pseudo-terminals.
@@ -125,6 +150,7 @@ screenshots-windows: windows
 
 # Updates by kordel-flash.exe under wine against kordel-sim: one port, then 8 at once.
 bench-windows: windows
+	$(call install_missing,procps time)
 	KORDEL_WINEPREFIX=$(abspath $(WIN_BUILD))/wineprefix KORDEL_SIM=$(abspath $(BUILD))/sim/kordel-sim \
 	  tests/wine/bench.sh $(WIN_BUILD)/cli/kordel-flash.exe 5
 
@@ -154,10 +180,22 @@ build-nogui: deps
 # The Debian package, from the Release build, then checked: its files, lintian, and
 # the programs unpacked into a scratch root.
 package: deps
-	$(call install_missing,dpkg-dev lintian man-db fakeroot)
-	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
+	$(call install_missing,dpkg-dev lintian man-db fakeroot devscripts)
+	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release $(SHIP_EPOCH))
 	cmake --build $(RELEASE_BUILD) --target package
 	tools/check-package.sh $(RELEASE_BUILD)/kordel_*.deb
+
+# Builds the package and the zip in two clean clones at different paths: both must come
+# out byte for byte the same.
+check-reproducible:
+	tools/check-reproducible.sh
+
+# Runs FRESH_TARGETS (default: what CI runs) in a new minimal Debian 12 root, where only
+# make and git are installed beforehand (needs root: debootstrap, chroot, mounts).
+FRESH_TARGETS ?=
+check-fresh-debian:
+	$(call install_missing,debootstrap)
+	$(SUDO) tools/fresh-debian-check.sh $(FRESH_TARGETS)
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) \

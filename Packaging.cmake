@@ -1,10 +1,15 @@
 # `make package` (cpack -G DEB in a Release build): one Debian package with the three
 # programs, their man pages, the desktop entry and its icons. Shared-library
 # dependencies come from dpkg-shlibdeps.
-set(KORDEL_MAINTAINER "Kordel updater developers <kordel-dev@example.org>")
+set(KORDEL_MAINTAINER "Kordel updater developers <kordel-dev@example.org>" CACHE STRING
+    "The package's Maintainer field and the changelog's signer: \"Name <address>\"")
 
-# Every Debian package carries its copyright file and, compressed, its changelog.
-# The dates follow SOURCE_DATE_EPOCH when it is set, for reproducible packages.
+# Every Debian package carries its copyright file (machine-readable, with the text of
+# LICENSE) and, compressed, its changelog. The dates follow SOURCE_DATE_EPOCH when it
+# is set, for reproducible packages.
+string(REGEX REPLACE "\n" "\n " KORDEL_DEB_LICENSE_TEXT " ${KORDEL_LICENSE_BODY}")
+string(REGEX REPLACE "\n \n" "\n .\n" KORDEL_DEB_LICENSE_TEXT "${KORDEL_DEB_LICENSE_TEXT}")
+configure_file(resources/deb/copyright.in deb/copyright @ONLY)
 string(TIMESTAMP KORDEL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(resources/deb/changelog.in deb/changelog @ONLY)
 add_custom_command(
@@ -13,7 +18,7 @@ add_custom_command(
   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/deb/changelog
   VERBATIM)
 add_custom_target(kordel_changelog ALL DEPENDS deb/changelog.gz)
-install(FILES resources/deb/copyright ${CMAKE_CURRENT_BINARY_DIR}/deb/changelog.gz
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/deb/copyright ${CMAKE_CURRENT_BINARY_DIR}/deb/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)

@@ -1,6 +1,6 @@
 // draw-icons: draws the message dialog's four 32x32 icons and the application icon into
 // a folder (resources/icons is where the build takes them from), and the application
-// icon in the menu sizes into its hicolor/ subfolder.
+// icon in the menu sizes into its hicolor/ subfolder (the Windows icon's images too).
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -86,7 +86,7 @@ QImage AppIcon(int size) {
 // The application icon in the sizes desktop menus ask for, in the icon theme's layout
 // (hicolor/NxN/kordel-update.png).
 bool SaveMenuIcons(const QString& dir) {
-    for (int size : {16, 32, 48, 64, 128, 256}) {
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
         const QString sizeDir = QString("%1/%2x%2").arg(dir).arg(size);
         if (!QDir().mkpath(sizeDir) || !AppIcon(size).save(sizeDir + "/kordel-update.png")) {
             return false;
