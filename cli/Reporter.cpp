@@ -286,7 +286,7 @@ void Reporter::Retry(std::size_t index, int run, int attempt, int attempts, int 
         case OutputMode::Terminal:
             SetStatus(index, text);
             // Below the bars the failure's text is followed by what came of it.
-            deferredErrors_.push_back({index, text, ""});
+            deferredErrors_.push_back({index, text, "", false});
             break;
         case OutputMode::Quiet:
             break;
