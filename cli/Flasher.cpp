@@ -1,18 +1,21 @@
 #include "Flasher.h"
 
+#include <memory>
 #include <thread>
 
-#include "Cancel.h"
+#include "CancelToken.h"
 #include "Hints.h"
 
 namespace kordel::cli {
 
 namespace {
 
-Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) {
+Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter,
+                  const TCancelToken& cancel) {
     const std::string& port = plan.ports[index];
     TComIo io;
     io.PortNameSource = [&port] { return port; };
+    io.SetCancelToken(&cancel);
     if (plan.trace) {
         io.OnFrame = [&](TFrameDirection d, const std::uint8_t* data, std::size_t n) {
             reporter.Frame(index, d, data, n);
@@ -20,9 +23,9 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
     }
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
-        if (CancelRequested()) return Outcome::Cancelled;
+        if (cancel.Reason() != 0) return Outcome::Cancelled;
         auto sink = reporter.SinkFor(index, run);
-        TUpdateInput input{plan.image, plan.info, sink.get(), [] { ThrowIfCancelled(); }};
+        TUpdateInput input{plan.image, plan.info, sink.get(), [&] { cancel.ThrowIfCancelled(); }};
         try {
             RunUpdate(io, input, bootInfo);
             reporter.Success(index, run);
@@ -53,14 +56,19 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
 
 }  // namespace
 
-Outcome FlashAll(const FlashPlan& plan, Reporter& reporter) {
+Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const TCancelToken& cancelAll) {
+    std::vector<std::unique_ptr<TCancelToken>> tokens;
+    for (std::size_t i = 0; i < plan.ports.size(); ++i) {
+        tokens.push_back(std::make_unique<TCancelToken>(&cancelAll));
+    }
     std::vector<Outcome> outcomes(plan.ports.size(), Outcome::Ok);
     if (plan.ports.size() == 1) {
-        outcomes[0] = FlashPort(plan, 0, reporter);
+        outcomes[0] = FlashPort(plan, 0, reporter, *tokens[0]);
     } else {
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < plan.ports.size(); ++i) {
-            threads.emplace_back([&, i] { outcomes[i] = FlashPort(plan, i, reporter); });
+            threads.emplace_back(
+                [&, i] { outcomes[i] = FlashPort(plan, i, reporter, *tokens[i]); });
         }
         for (auto& t : threads) t.join();
     }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "Cancel.h"
+#include "CancelToken.h"
 #include "Console.h"
 #include "Flasher.h"
 #include "KordelSim.h"
@@ -51,8 +51,9 @@ PORT (such as {port}), several ports in parallel.
 Options take their value as the next argument or after '=' (--port={port},
 -p{port}); short flags may be bundled (-qn3); '--' ends the options.
 Exit status: 0 all updates succeeded, 1 an update failed, 2 bad usage,
-130 interrupted by Ctrl-C (SIGINT), 143 terminated (SIGTERM); the port is closed
-first, and the module then holds a partial image and needs a new update.
+130 interrupted by Ctrl-C (SIGINT), 143 terminated (SIGTERM), 129 hung up (SIGHUP);
+the port is closed first, and the module then holds a partial image and needs a new
+update.
 )";
 
 std::string Usage() {
@@ -296,7 +297,9 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::unique_ptr<sim::KordelSim>> sims;
+    std::unique_ptr<TCancelToken> cancelAll;  // what the signal handlers cancel
     try {
+        cancelAll = std::make_unique<TCancelToken>();
         for (int i = 0; i < options.sims; ++i) {
             sim::SimOptions simOptions;
             simOptions.faults = options.simFaults;
@@ -308,7 +311,7 @@ int main(int argc, char** argv) {
         return ExitFailed;
     }
 
-    cli::InstallCancelHandlers();
+    const cli::CancelHandlers cancelHandlers(*cancelAll);
     cli::WatchTerminalSize();
 
     const int columns = cli::StdoutIsTerminal() ? cli::TerminalColumns() : 0;
@@ -324,7 +327,13 @@ int main(int argc, char** argv) {
                                                  : cli::OutputMode::Plain;
     cli::Reporter reporter(mode, std::cout, std::cerr, options.ports, columns);
     cli::FlashPlan plan{options.ports, options.repeat, options.trace, image.rs, image.BufBiosInfo};
-    const cli::Outcome outcome = cli::FlashAll(plan, reporter);
+    cli::Outcome outcome = cli::Outcome::Failed;
+    try {
+        outcome = cli::FlashAll(plan, reporter, *cancelAll);
+    } catch (const std::exception& e) {  // no cancel token or thread for a port
+        std::cerr << "kordel-flash: " << cli::TerminalText(e.what()) << '\n';
+        return ExitFailed;
+    }
 
     const std::size_t firstSim = options.ports.size() - sims.size();
     for (std::size_t i = 0; i < sims.size() && outcome == cli::Outcome::Ok; ++i) {
@@ -337,7 +346,7 @@ int main(int argc, char** argv) {
         case cli::Outcome::Failed:
             return ExitFailed;
         case cli::Outcome::Cancelled:
-            return cli::CancelExitCode(CancelRequested());
+            return cli::CancelExitCode(cancelAll->Reason());
     }
     return ExitFailed;
 }

@@ -1,7 +1,6 @@
 #include "Update.h"
 
 #include "ByteOrder.h"
-#include "Pause.h"
 
 #include <algorithm>
 #include <cstring>
@@ -90,7 +89,7 @@ std::uint16_t DeriveCryptWords(TComIo& io, const std::array<std::uint8_t, 12>& c
 void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
     Step(in, TUpdateStep::Connecting);
     io.Connect(UpdateLineSpeed);
-    PauseMs(100);
+    io.Pause(100);
 
     Step(in, TUpdateStep::Identifying);
     Identify(io, bootInfo);
@@ -108,14 +107,14 @@ void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
         if (in.progress) in.progress->SetPosition(offset + BlockSize);
         if (in.beforeBlock) in.beforeBlock();
         WriteBlock(io, in.image, offset, cryptWord);
-        PauseMs(25);
+        io.Pause(25);
     }
 
     Step(in, TUpdateStep::Closing);
     io.NewOut(CmdClose);
     io.AddOut(TWidth::TBYTE, 'R');
     io.ComAction(ShortReplyTimeoutMs);  // the module may reset before it answers
-    PauseMs(200);
+    io.Pause(200);
     io.DisConnect();
 }
 
