@@ -33,13 +33,14 @@ bool NoModemLines(int err) {
     return err == ENOTTY || err == EINVAL;
 }
 
-std::optional<Clock::time_point> DeadlineAfter(std::uint64_t ms) {
-    return Clock::now() + std::chrono::milliseconds(ms);
-}
+// Limits this far away (beyond a thousand years; MAXDWORD per byte can go far past
+// what a time point holds) are no limit.
+constexpr std::uint64_t FarthestLimitMs = std::uint64_t{1} << 45;
 
+// The deadline `ms` from now; nullopt for none or a limit too far away to be one.
 std::optional<Clock::time_point> DeadlineAfter(const std::optional<std::uint64_t>& ms) {
-    if (!ms) return std::nullopt;
-    return DeadlineAfter(*ms);
+    if (!ms || *ms > FarthestLimitMs) return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(*ms);
 }
 
 TComEvents CounterEvents(const serial_icounter_struct& a, const serial_icounter_struct& b) {
@@ -111,17 +112,13 @@ class TComPortLinux final : public TComPort {
         TIoResult r;
         if (count <= 0) return r;
         const TReadPlan plan = ReadPlan(count);
-        const auto start = Clock::now();
-        std::optional<Clock::time_point> deadline = DeadlineAfter(plan.firstByteMs);
+        const auto total = DeadlineAfter(plan.totalMs);
+        auto deadline = DeadlineAfter(plan.firstByteMs);
         while (r.bytes < count) {
             if (r.bytes > 0) {
-                deadline = plan.totalMs
-                               ? std::optional(start + std::chrono::milliseconds(*plan.totalMs))
-                               : std::nullopt;
-                if (auto gap = DeadlineAfter(plan.intervalMs);
-                    gap && (!deadline || *gap < *deadline)) {
-                    deadline = gap;
-                }
+                deadline = total;
+                const auto gap = DeadlineAfter(plan.intervalMs);
+                if (gap && (!deadline || *gap < *deadline)) deadline = gap;
             }
             int got = ReadSome(buf + r.bytes, count - r.bytes, deadline, r);
             if (r.error != 0 || r.cancelled || got == 0) break;
