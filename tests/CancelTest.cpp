@@ -192,6 +192,29 @@ TEST_F(CancelTest, ResetLeavesNoWakeUpBehind) {
     EXPECT_TRUE(CancelledPromptly(token, 100, [&] { io.ReadByte(5000); }));
 }
 
+// A token belongs to one process: a forked child that cancels it wakes the parent's
+// waits through the shared eventfd, but they neither end nor spin (the one test that
+// has to fork).
+TEST_F(CancelTest, ForkedChildsCancelLeavesTheParentAlone) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        token.Cancel(SIGINT);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    io.Connect(4407315);
+    const auto start = Clock::now();
+    const double cpuBefore = ThreadCpuMs();
+    EXPECT_NO_THROW(io.Pause(300));
+    EXPECT_EQ(io.ReadByte(300), -1);
+    EXPECT_GE(MsSince(start), 599.0);
+    EXPECT_LT(ThreadCpuMs() - cpuBefore, 30.0) << "the waits spun";
+    EXPECT_EQ(token.Reason(), 0);
+}
+
 // A link without a token, or whose token was taken away, is never cancelled.
 TEST_F(CancelTest, LinkWithoutATokenIsNeverCancelled) {
     io.SetCancelToken(nullptr);

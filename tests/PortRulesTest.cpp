@@ -3,8 +3,10 @@
 // failures become messages.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 
+#include "CancelToken.h"
 #include "ComIo.h"
 #include "RecordingPort.h"
 
@@ -172,6 +174,27 @@ TEST_F(PortRulesTest, ConnectNeverResetsTheSequence) {
     ASSERT_EQ(port->writes.size(), 4u);
     EXPECT_EQ(port->writes.back()[1], 4);
     EXPECT_EQ(io.Seq, 4);
+}
+
+// A cancelled link asks the platform for nothing that waits or moves bytes: no read
+// (which could take a byte that waits), no write, no pause.
+TEST_F(PortRulesTest, CancelledLinkAsksThePlatformForNothing) {
+    TCancelToken token;
+    io.SetCancelToken(&token);
+    io.Connect(4407315);
+    port->incoming = {0x42};
+    token.Cancel(SIGINT);
+    const std::size_t mark = port->calls.size();
+    const std::uint8_t byte = 0;
+    EXPECT_THROW(io.ReadByte(200), ECancelled);
+    EXPECT_THROW(io.cPort->Write(&byte, 1), ECancelled);
+    EXPECT_THROW(io.Pause(25), ECancelled);
+    EXPECT_EQ(port->incoming.size(), 1u) << "the waiting byte was taken";
+    io.NewOut(0xF2);
+    EXPECT_THROW(io.ComAction(200), ECancelled);
+    for (const auto& c : Since(mark)) {
+        EXPECT_TRUE(c.op != "Read" && c.op != "Write" && c.op != "Pause") << c.op;
+    }
 }
 
 // ---------------------------------------------------------------- time-out rules
