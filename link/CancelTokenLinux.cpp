@@ -86,9 +86,12 @@ TPollResult PollCancellable(int fd, short events, const std::optional<Clock::tim
                 if (p[i].revents != 0) p[i].fd = -1;
             }
         }
-        if (woken) continue;  // cancelled: said at the top
-        result.revents = p[0].revents;
-        return result;
+        if (!woken) {
+            result.revents = p[0].revents;
+            return result;
+        }
+        // Cancelled: said at the top. Otherwise the deadline still rules.
+        if (deadline && Clock::now() >= *deadline && CancelReason(cancel) == 0) return result;
     }
 }
 
