@@ -12,7 +12,8 @@ namespace kordel::cli {
 // the terminal closed) cancel `all` with the signal's number, which ends any running
 // read, write or pause of every port at once. On Windows the console's Ctrl-C and
 // Ctrl-Break count as SIGINT, closing the console, logging off and shutting down as
-// SIGTERM. Afterwards these signals end the program as they normally do. One at a time.
+// SIGTERM. Afterwards these signals end the program as they normally do. Only one may
+// live at a time.
 class CancelHandlers {
   public:
     explicit CancelHandlers(TCancelToken& all);

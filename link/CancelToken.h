@@ -4,9 +4,10 @@
 // the operation raises ECancelled, the update is broken off wherever it is, and the
 // owner closes the port.
 //
-// A token may have a parent: cancelling the parent cancels the waits on the token too
-// (the command line cancels every port from its signal handlers through one parent,
-// and one port alone through that port's own token). A token belongs to one process.
+// A token may have a parent: cancelling the parent cancels the waits on the token too.
+// The command line gives each port a token of its own under one parent that its signal
+// handlers cancel; a port's own token stops that port alone. A token belongs to one
+// process.
 #pragma once
 
 #include <atomic>
