@@ -1,15 +1,29 @@
-// The console kordel-flash runs in: how Ctrl-C and termination reach the port layer's
-// cancellation, and what kind of output the program writes to. One file per OS.
+// The console kordel-flash runs in: how Ctrl-C, termination and hang-up reach the
+// updates' cancel token, and what kind of output the program writes to. One file per OS.
 #pragma once
+
+namespace kordel {
+class TCancelToken;
+}
 
 namespace kordel::cli {
 
-// Routes Ctrl-C and termination requests to the port layer's cancellation
-// (RequestCancel), which ends any running read, write or pause at once.
-void InstallCancelHandlers();
+// For as long as it lives, Ctrl-C (SIGINT), termination (SIGTERM) and hang-up (SIGHUP,
+// the terminal closed) cancel `all` with the signal's number, which ends any running
+// read, write or pause of every port at once. On Windows the console's Ctrl-C and
+// Ctrl-Break count as SIGINT, closing the console, logging off and shutting down as
+// SIGTERM. Afterwards these signals end the program as they normally do. Only one may
+// live at a time.
+class CancelHandlers {
+  public:
+    explicit CancelHandlers(TCancelToken& all);
+    ~CancelHandlers();
+    CancelHandlers(const CancelHandlers&) = delete;
+    CancelHandlers& operator=(const CancelHandlers&) = delete;
+};
 
 // The exit status for a run ended by `signal`: 128 + the signal number (130 for
-// Ctrl-C, 143 for SIGTERM).
+// Ctrl-C, 143 for SIGTERM, 129 for SIGHUP).
 int CancelExitCode(int signal);
 
 // True when standard output is an interactive terminal (progress bars), false for a

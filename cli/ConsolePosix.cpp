@@ -4,14 +4,28 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "Cancel.h"
+#include "CancelToken.h"
 #include "Console.h"
 
 namespace kordel::cli {
 
 namespace {
+
+constexpr int CancelSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The token the signal handlers cancel; set and cleared by CancelHandlers.
+std::atomic<TCancelToken*> cancelTarget{nullptr};
+static_assert(std::atomic<TCancelToken*>::is_always_lock_free, "read in a signal handler");
+
 extern "C" void OnCancelSignal(int signal) {
-    RequestCancel(signal);
+    if (TCancelToken* token = cancelTarget.load()) token->Cancel(signal);
+}
+
+void HandleCancelSignals(void (*handler)(int)) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    for (int signal : CancelSignals) sigaction(signal, &sa, nullptr);
 }
 
 std::atomic<bool> sizeChanged{false};
@@ -21,12 +35,14 @@ extern "C" void OnWindowChange(int) {
 }
 }  // namespace
 
-void InstallCancelHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = OnCancelSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+CancelHandlers::CancelHandlers(TCancelToken& all) {
+    cancelTarget.store(&all);
+    HandleCancelSignals(OnCancelSignal);
+}
+
+CancelHandlers::~CancelHandlers() {
+    HandleCancelSignals(SIG_DFL);
+    cancelTarget.store(nullptr);
 }
 
 int CancelExitCode(int signal) {

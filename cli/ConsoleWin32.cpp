@@ -1,12 +1,12 @@
-// The Windows console: Ctrl-C and Ctrl-Break through a console control handler, and
-// progress bars only where the console understands virtual-terminal sequences.
+// The Windows console: Ctrl-C, Ctrl-Break and closing through a console control handler,
+// and progress bars only where the console understands virtual-terminal sequences.
 #include <windows.h>
 
 #include <atomic>
 
 #include <csignal>
 
-#include "Cancel.h"
+#include "CancelToken.h"
 #include "Console.h"
 
 namespace kordel::cli {
@@ -17,16 +17,23 @@ namespace {
 // ends the process when the handler returns.
 constexpr DWORD CloseGraceMs = 3000;
 
+// The token the control handler cancels; set and cleared by CancelHandlers.
+std::atomic<TCancelToken*> cancelTarget{nullptr};
+
+void CancelAll(int signal) {
+    if (TCancelToken* token = cancelTarget.load()) token->Cancel(signal);
+}
+
 BOOL WINAPI OnConsoleControl(DWORD type) {
     switch (type) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            RequestCancel(SIGINT);
+            CancelAll(SIGINT);
             return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            RequestCancel(SIGTERM);
+            CancelAll(SIGTERM);
             ::Sleep(CloseGraceMs);
             return TRUE;
         default:
@@ -61,8 +68,14 @@ ConsoleRestorer restorer;
 
 }  // namespace
 
-void InstallCancelHandlers() {
+CancelHandlers::CancelHandlers(TCancelToken& all) {
+    cancelTarget.store(&all);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+CancelHandlers::~CancelHandlers() {
+    ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    cancelTarget.store(nullptr);
 }
 
 int CancelExitCode(int signal) {

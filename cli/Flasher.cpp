@@ -1,9 +1,9 @@
 #include "Flasher.h"
 
-#include <optional>
+#include <memory>
 #include <thread>
 
-#include "Cancel.h"
+#include "CancelToken.h"
 #include "Hints.h"
 #include "Pause.h"
 
@@ -51,10 +51,12 @@ bool Record(const AttemptSetup& s, const TAuditRecord& record, Reporter& reporte
     }
 }
 
-Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) {
+Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter,
+                  const TCancelToken& cancel) {
     const std::string& port = plan.ports[index];
     TComIo io;
     io.PortNameSource = [&port] { return port; };
+    io.SetCancelToken(&cancel);
     if (plan.trace) {
         io.OnFrame = [&](TFrameDirection d, const std::uint8_t* data, std::size_t n) {
             reporter.Frame(index, d, data, n);
@@ -64,7 +66,7 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
         for (int attempt = 1;; ++attempt) {
-            if (CancelRequested()) return Outcome::Cancelled;
+            if (cancel.Reason() != 0) return Outcome::Cancelled;
             const AttemptEnd end =
                 RunAttempt(io, bootInfo, {plan, index, run, attempt, context}, reporter);
             // No attempt runs that the log would not hold.
@@ -72,11 +74,7 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter) 
             if (end.outcome == Outcome::Ok) break;
             if (end.outcome == Outcome::Cancelled || attempt > plan.retries) return end.outcome;
             reporter.Retry(index, run, attempt + 1, plan.retries + 1, plan.retryDelayMs);
-            try {
-                PauseMs(plan.retryDelayMs);
-            } catch (const ECancelled&) {
-                return Outcome::Cancelled;
-            }
+            if (!PauseMs(plan.retryDelayMs, &cancel)) return Outcome::Cancelled;
         }
     }
     return Outcome::Ok;
@@ -98,7 +96,10 @@ AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& s, Re
     TAuditRecord context = s.context;
     context.attempt = s.attempt;
     TAttemptRecorder recorder(std::move(context), sink.get());
-    const TUpdateInput input{s.plan.image, s.plan.info, &recorder, [] { ThrowIfCancelled(); }};
+    const TCancelToken* cancel = io.CancelToken();
+    const TUpdateInput input{s.plan.image, s.plan.info, &recorder, [cancel] {
+                                 if (cancel) cancel->ThrowIfCancelled();
+                             }};
     const UpdateEnd end = RunOneUpdate(io, input, bootInfo, s.plan.ports[s.index]);
     const TAuditRecord record = recorder.Finish(end.outcome == Outcome::Ok, end.message);
     const bool recorded = Record(s, record, reporter);
@@ -120,14 +121,19 @@ AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& s, Re
     return {end.outcome, recorded};
 }
 
-Outcome FlashAll(const FlashPlan& plan, Reporter& reporter) {
+Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const TCancelToken& cancelAll) {
+    std::vector<std::unique_ptr<TCancelToken>> tokens;
+    for (std::size_t i = 0; i < plan.ports.size(); ++i) {
+        tokens.push_back(std::make_unique<TCancelToken>(&cancelAll));
+    }
     std::vector<Outcome> outcomes(plan.ports.size(), Outcome::Ok);
     if (plan.ports.size() == 1) {
-        outcomes[0] = FlashPort(plan, 0, reporter);
+        outcomes[0] = FlashPort(plan, 0, reporter, *tokens[0]);
     } else {
         std::vector<std::thread> threads;
         for (std::size_t i = 0; i < plan.ports.size(); ++i) {
-            threads.emplace_back([&, i] { outcomes[i] = FlashPort(plan, i, reporter); });
+            threads.emplace_back(
+                [&, i] { outcomes[i] = FlashPort(plan, i, reporter, *tokens[i]); });
         }
         for (auto& t : threads) t.join();
     }

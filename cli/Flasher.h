@@ -31,9 +31,10 @@ struct FlashPlan {
 enum class Outcome { Ok, Failed, Cancelled };
 
 // Flashes every port of the plan in parallel, `repeat` times each on the same link
-// object; a port stops at an update that failed every attempt. A cancellation
-// (Cancel.h) ends every update, with the port closed.
-Outcome FlashAll(const FlashPlan& plan, Reporter& reporter);
+// object; a port stops at an update that failed every attempt. Each port's link
+// watches a cancel token of its own whose parent is `cancelAll`: cancelling that ends
+// every update, with the port closed first, and gives Outcome::Cancelled.
+Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const TCancelToken& cancelAll);
 
 // What one attempt on a port needs besides the link.
 struct AttemptSetup {

@@ -13,7 +13,7 @@
 
 #include "AuditLog.h"
 #include "AuditReport.h"
-#include "Cancel.h"
+#include "CancelToken.h"
 #include "Console.h"
 #include "Flasher.h"
 #include "KordelSim.h"
@@ -72,8 +72,8 @@ Options take their value as the next argument or after '=' (--port={port},
 -p{port}); short flags may be bundled (-qn3); '--' ends the options.
 Exit status: 0 all updates succeeded (and are in the log), 1 an update failed or
 its record could not be written, 2 bad usage, 130 interrupted by Ctrl-C (SIGINT),
-143 terminated (SIGTERM); the port is closed first, and the module then holds a
-partial image and needs a new update.
+143 terminated (SIGTERM), 129 hung up (SIGHUP); the port is closed first, and the
+module then holds a partial image and needs a new update.
 )";
 
 std::string Usage() {
@@ -441,7 +441,9 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::unique_ptr<sim::KordelSim>> sims;
+    std::unique_ptr<TCancelToken> cancelAll;  // what the signal handlers cancel
     try {
+        cancelAll = std::make_unique<TCancelToken>();
         for (int i = 0; i < options.sims; ++i) {
             sim::SimOptions simOptions;
             simOptions.faults = options.simFaults;
@@ -453,7 +455,7 @@ int main(int argc, char** argv) {
         return ExitFailed;
     }
 
-    cli::InstallCancelHandlers();
+    const cli::CancelHandlers cancelHandlers(*cancelAll);
     cli::WatchTerminalSize();
 
     const int columns = cli::StdoutIsTerminal() ? cli::TerminalColumns() : 0;
@@ -481,7 +483,13 @@ int main(int argc, char** argv) {
     plan.log = log.get();
     plan.station = {options.station.value_or(cli::HostName()), options.op,
                     VersionLine("kordel-flash")};
-    cli::Outcome outcome = cli::FlashAll(plan, reporter);
+    cli::Outcome outcome = cli::Outcome::Failed;
+    try {
+        outcome = cli::FlashAll(plan, reporter, *cancelAll);
+    } catch (const std::exception& e) {  // no cancel token or thread for a port
+        std::cerr << "kordel-flash: " << cli::TerminalText(e.what()) << '\n';
+        return ExitFailed;
+    }
 
     if (outcome == cli::Outcome::Ok) {
         const std::size_t firstSim = options.ports.size() - sims.size();
@@ -498,7 +506,7 @@ int main(int argc, char** argv) {
         case cli::Outcome::Failed:
             return ExitFailed;
         case cli::Outcome::Cancelled:
-            return cli::CancelExitCode(CancelRequested());
+            return cli::CancelExitCode(cancelAll->Reason());
     }
     return ExitFailed;
 }

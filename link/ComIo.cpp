@@ -1,6 +1,6 @@
 #include "ComIo.h"
 
-#include "Pause.h"
+#include "CancelToken.h"
 
 #include <cstdio>
 
@@ -172,9 +172,9 @@ void TComIo::Connect(std::uint32_t baud) {
     cPort->SetBaudRate(TBaudRate::brCustom);
     cPort->SetCustomBaudRate(baud);
     cPort->Open();
-    PauseMs(20);
+    Pause(20);
     cPort->SetBreak(true);
-    PauseMs(20);
+    Pause(20);
     cPort->SetBreak(false);
 }
 
@@ -188,6 +188,21 @@ std::int32_t TComIo::ReadByte(std::int32_t timeout) {
     std::string s;
     if (cPort->ReadStr(s, 1) == 0) return -1;
     return static_cast<std::uint8_t>(s[0]);
+}
+
+void TComIo::SetCancelToken(const TCancelToken* token) {
+    cancel_ = token;
+    cPort->SetCancelToken(token);
+}
+
+void TComIo::SetPause(TPause* pause) {
+    pause_ = pause ? pause : &systemPause_;
+}
+
+void TComIo::Pause(int ms) {
+    if (cancel_) cancel_->ThrowIfCancelled();
+    pause_->Sleep(ms, cancel_);
+    if (cancel_) cancel_->ThrowIfCancelled();
 }
 
 void TComIo::cPortAfterOpen(TComPort&) {

@@ -3,11 +3,13 @@
 //
 // Request frame:  1B seq nLo nHi command 0E payload[n] check
 // Reply frame:    1B seq cLo cHi status  0E data[c]    check
-// The check byte is the XOR of every byte before it. The link never raises for link
-// trouble: ComAction returns a negative link code or the module's status byte. Port
-// failures (EComPort) pass through unchanged, and so does ECancelled (Cancel.h): a
-// cancellation is no link failure, it breaks the exchange off wherever it is and the
-// caller closes the port.
+// The check byte is the XOR of every byte before it.
+//
+// The link never raises for link trouble: ComAction returns a negative link code or the
+// module's status byte. What it raises comes from the port under it, unchanged: EComPort
+// for a port failure, and ECancelled (CancelToken.h) once the link's cancel token is
+// cancelled. A cancellation is no link failure: it breaks the exchange off wherever it
+// is, and the caller closes the port. A link without a token is never cancelled.
 #pragma once
 
 #include <array>
@@ -17,8 +19,11 @@
 #include <string>
 
 #include "ComPort.h"
+#include "Pause.h"
 
 namespace kordel {
+
+class TCancelToken;
 
 enum class TWidth { TBYTE, TWORD, TLONG };
 
@@ -74,6 +79,8 @@ class TComIo {
 
     // --- port side ---
     std::unique_ptr<TComPort> cPort;
+    // Connect pauses through Pause, and raises EComPort or ECancelled; the port may
+    // then be open, and DisConnect closes it.
     void Connect(std::uint32_t baud);
     void DisConnect();
     std::int32_t ReadByte(std::int32_t timeout);
@@ -87,6 +94,18 @@ class TComIo {
     // Sees every request frame written and every reply frame read (as far as it came).
     std::function<void(TFrameDirection, const std::uint8_t*, std::size_t)> OnFrame;
 
+    // --- cancellation and pauses ---
+    // The token whose cancellation ends every read, write and pause of this link
+    // (nullptr: never cancelled). Handed on to the port object held now (cPort), so a
+    // port put in later needs it set again. The owner keeps the token alive.
+    void SetCancelToken(const TCancelToken* token);
+    const TCancelToken* CancelToken() const { return cancel_; }
+    // Where Pause sleeps; nullptr: the system's pause. The owner keeps it alive.
+    void SetPause(TPause* pause);
+    // Pauses `ms` milliseconds; raises ECancelled when the token is cancelled before or
+    // during the pause. Connect and the update pause only through here.
+    void Pause(int ms);
+
   private:
     void SendMsg(const std::uint8_t* data, std::uint16_t len, std::uint8_t com);
     std::int32_t GetMsg(std::int32_t timeout);
@@ -97,6 +116,10 @@ class TComIo {
     // The reply bytes as they arrived, for OnFrame.
     std::array<std::uint8_t, FrameHeaderSize + 268 + 1> reply_{};
     std::size_t replyLen_ = 0;
+
+    const TCancelToken* cancel_ = nullptr;
+    TSystemPause systemPause_;
+    TPause* pause_ = &systemPause_;
 };
 
 }  // namespace kordel

@@ -1,5 +1,6 @@
 #include "ComPort.h"
 
+#include "CancelToken.h"
 #include "ComThread.h"
 
 namespace kordel {
@@ -68,6 +69,30 @@ void TComFlowControl::Changed() {
 }
 void TComParity::Changed() {
     port_.ApplyLineSettings();
+}
+
+// ---------------------------------------------------------------- time-out rules
+
+TReadPlan PlanRead(const TComTimeoutValues& t, std::int32_t count) {
+    const bool noInterval = t.readInterval == MAXDWORD;
+    if (noInterval && t.readTotalMultiplier == 0 && t.readTotalConstant == 0) return {0, 0, 0};
+    if (noInterval && t.readTotalMultiplier == MAXDWORD && t.readTotalConstant < MAXDWORD) {
+        return {t.readTotalConstant, t.readTotalConstant, 0};
+    }
+    TReadPlan plan;
+    if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0) {
+        const std::uint64_t n = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+        plan.totalMs = std::uint64_t{t.readTotalMultiplier} * n + t.readTotalConstant;
+        plan.firstByteMs = plan.totalMs;
+    }
+    if (t.readInterval != 0 && !noInterval) plan.intervalMs = t.readInterval;
+    return plan;
+}
+
+std::optional<std::uint64_t> WriteLimitMs(const TComTimeoutValues& t, std::int32_t count) {
+    if (t.writeTotalMultiplier == 0 && t.writeTotalConstant == 0) return std::nullopt;
+    const std::uint64_t n = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    return std::uint64_t{t.writeTotalMultiplier} * n + t.writeTotalConstant;
 }
 
 std::uint32_t BaudRateValue(TBaudRate rate, std::uint32_t custom) {
@@ -145,7 +170,9 @@ TLineSettings TComPort::CurrentLineSettings() const {
 }
 
 void TComPort::ApplyTimeouts() {
-    if (connected_) RaiseIf(PlatformApplyTimeouts(Timeouts), CE_TimeoutsFailed);
+    if (!connected_) return;
+    RaiseIf(PlatformApplyTimeouts(Timeouts), CE_TimeoutsFailed);
+    timeoutsInForce_ = Timeouts.Values();
 }
 
 void TComPort::ApplyBuffer() {
@@ -234,10 +261,20 @@ void TComPort::CheckOpen() const {
     if (!connected_) throw EComPort(CEPortNotOpen, 0);
 }
 
+void TComPort::CheckCancelled() const {
+    if (cancel_) cancel_->ThrowIfCancelled();
+}
+
+void TComPort::RaiseIfCancelled(const TIoResult& r) const {
+    if (r.cancelled) throw ECancelled(CancelReason(cancel_));
+}
+
 std::int32_t TComPort::ReadStr(std::string& Str, std::int32_t Count) {
     CheckOpen();
+    CheckCancelled();
     Str.assign(Count > 0 ? static_cast<std::size_t>(Count) : 0, '\0');
     TIoResult r = PlatformRead(reinterpret_cast<std::uint8_t*>(Str.data()), Count);
+    RaiseIfCancelled(r);
     RaiseIf(r.error, CE_ReadFailed);
     std::uint32_t inQueue = 0;
     RaiseIf(PlatformClearErrors(inQueue), CE_ClearComFailed);
@@ -247,7 +284,9 @@ std::int32_t TComPort::ReadStr(std::string& Str, std::int32_t Count) {
 
 std::int32_t TComPort::Write(const void* Buffer, std::int32_t Count) {
     CheckOpen();
+    CheckCancelled();
     TIoResult r = PlatformWrite(static_cast<const std::uint8_t*>(Buffer), Count);
+    RaiseIfCancelled(r);
     RaiseIf(r.error, CE_WriteFailed);
     return r.bytes;
 }

@@ -1,12 +1,13 @@
 // The serial port under the link to the module: settings, open/close, byte I/O, break,
 // modem lines and the line-event watcher. The shared part here keeps the Win32 names,
-// failure codes and ordering; each OS supplies one backend (ComPortPosix.cpp, ...)
+// failure codes and ordering; each OS supplies one backend (ComPortLinux.cpp, ...)
 // that implements the protected Platform* operations.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -117,28 +118,59 @@ class TComSettingsGroup {
     TComPort& port_;
 };
 
+// The five time-outs as plain values, in milliseconds, holding the port's defaults: a
+// read returns at once with what is there, a write of n bytes may take 100 x n + 1000.
+struct TComTimeoutValues {
+    std::uint32_t readInterval = MAXDWORD;
+    std::uint32_t readTotalMultiplier = 0;
+    std::uint32_t readTotalConstant = 0;
+    std::uint32_t writeTotalMultiplier = 100;
+    std::uint32_t writeTotalConstant = 1000;
+    bool operator==(const TComTimeoutValues&) const = default;
+};
+
 class TComTimeouts : public TComSettingsGroup {
   public:
     using TComSettingsGroup::TComSettingsGroup;
-    std::uint32_t ReadInterval() const { return readInterval_; }
-    std::uint32_t ReadTotalMultiplier() const { return readTotalMultiplier_; }
-    std::uint32_t ReadTotalConstant() const { return readTotalConstant_; }
-    std::uint32_t WriteTotalMultiplier() const { return writeTotalMultiplier_; }
-    std::uint32_t WriteTotalConstant() const { return writeTotalConstant_; }
-    void SetReadInterval(std::uint32_t v) { Assign(readInterval_, v); }
-    void SetReadTotalMultiplier(std::uint32_t v) { Assign(readTotalMultiplier_, v); }
-    void SetReadTotalConstant(std::uint32_t v) { Assign(readTotalConstant_, v); }
-    void SetWriteTotalMultiplier(std::uint32_t v) { Assign(writeTotalMultiplier_, v); }
-    void SetWriteTotalConstant(std::uint32_t v) { Assign(writeTotalConstant_, v); }
+    const TComTimeoutValues& Values() const { return v_; }
+    std::uint32_t ReadInterval() const { return v_.readInterval; }
+    std::uint32_t ReadTotalMultiplier() const { return v_.readTotalMultiplier; }
+    std::uint32_t ReadTotalConstant() const { return v_.readTotalConstant; }
+    std::uint32_t WriteTotalMultiplier() const { return v_.writeTotalMultiplier; }
+    std::uint32_t WriteTotalConstant() const { return v_.writeTotalConstant; }
+    void SetReadInterval(std::uint32_t v) { Assign(v_.readInterval, v); }
+    void SetReadTotalMultiplier(std::uint32_t v) { Assign(v_.readTotalMultiplier, v); }
+    void SetReadTotalConstant(std::uint32_t v) { Assign(v_.readTotalConstant, v); }
+    void SetWriteTotalMultiplier(std::uint32_t v) { Assign(v_.writeTotalMultiplier, v); }
+    void SetWriteTotalConstant(std::uint32_t v) { Assign(v_.writeTotalConstant, v); }
 
   private:
     void Changed() override;
-    std::uint32_t readInterval_ = MAXDWORD;
-    std::uint32_t readTotalMultiplier_ = 0;
-    std::uint32_t readTotalConstant_ = 0;
-    std::uint32_t writeTotalMultiplier_ = 100;
-    std::uint32_t writeTotalConstant_ = 1000;
+    TComTimeoutValues v_;
 };
+
+// What one read waits for under a set of time-outs, by the rules of the serial time-outs
+// of Win32 (which every backend follows). Milliseconds; nullopt means without limit.
+struct TReadPlan {
+    std::optional<std::uint64_t> firstByteMs;  // the wait for the first byte
+    std::optional<std::uint64_t> totalMs;      // the whole read, from its start
+    // Once a byte came, the longest quiet gap before the read ends with what it has;
+    // 0: it takes what is waiting and ends.
+    std::optional<std::uint64_t> intervalMs;
+    bool operator==(const TReadPlan&) const = default;
+};
+
+// The plan of a read of `count` bytes:
+// - interval MAXDWORD, both totals 0: take what is there and return at once;
+// - interval and multiplier MAXDWORD, a constant below MAXDWORD: wait up to the
+//   constant for the first byte, then take what is there (ReadByte's rule);
+// - otherwise a total of multiplier x count + constant (none when both are 0), and
+//   the interval between bytes (none when it is 0 or MAXDWORD).
+TReadPlan PlanRead(const TComTimeoutValues& t, std::int32_t count);
+
+// The time limit of a write of `count` bytes: multiplier x count + constant, nullopt
+// when both are 0. A write that reaches it ends with the bytes sent so far.
+std::optional<std::uint64_t> WriteLimitMs(const TComTimeoutValues& t, std::int32_t count);
 
 class TComBuffer : public TComSettingsGroup {
   public:
@@ -239,6 +271,7 @@ struct TLineSettings {
 struct TIoResult {
     std::int32_t bytes = 0;
     int error = 0;
+    bool cancelled = false;  // ended early: the port's cancel token was cancelled
 };
 
 // Hands line events from the watcher thread to the thread that owns the link.
@@ -252,6 +285,7 @@ class TLineEventDispatcher {
 };
 
 class TComThread;
+class TCancelToken;
 
 class TComPort {
   public:
@@ -285,10 +319,17 @@ class TComPort {
     // Where the watcher hands its events; nullptr runs them on the watcher thread.
     TLineEventDispatcher* Dispatcher = nullptr;
 
+    // The token whose cancellation ends a read or write, before or while it waits
+    // (nullptr: never cancelled). TComIo::SetCancelToken sets it.
+    void SetCancelToken(const TCancelToken* token) { cancel_ = token; }
+    const TCancelToken* CancelToken() const { return cancel_; }
+
     // --- operations ---
     bool Connected() const { return connected_; }
     void Open();
     void Close();
+    // ReadStr and Write raise EComPort on a port failure, and ECancelled (CancelToken.h)
+    // once the cancel token is cancelled: nothing is read or written then.
     std::int32_t ReadStr(std::string& Str, std::int32_t Count);
     std::int32_t Write(const void* Buffer, std::int32_t Count);
     void ClearBuffer(bool Input, bool Output);
@@ -306,6 +347,11 @@ class TComPort {
   protected:
     TComPort();
     void StopWatcher();
+    // What a read or write waits for under the time-outs applied last.
+    TReadPlan ReadPlan(std::int32_t count) const { return PlanRead(timeoutsInForce_, count); }
+    std::optional<std::uint64_t> WriteLimit(std::int32_t count) const {
+        return WriteLimitMs(timeoutsInForce_, count);
+    }
     // For a backend's destructor: closes the port without raising. A port being
     // destroyed has nobody left to tell; it still must not leave its watcher running.
     // The backend then releases its device itself.
@@ -315,16 +361,16 @@ class TComPort {
     // failed without giving one, unless stated otherwise. PlatformPurge, PlatformSetBreak
     // and PlatformModemStatus are also called on a closed port and must then fail with
     // the platform's bad-handle error (EBADF, ERROR_INVALID_HANDLE).
-    // PlatformRead, PlatformWrite and the pauses raise ECancelled (Cancel.h) once the
-    // process asked for cancellation; nothing in the port layer catches it.
+    // None of them raises. PlatformRead and PlatformWrite follow ReadPlan and
+    // WriteLimit, and end early with `cancelled` set once CancelToken() is cancelled.
     virtual int PlatformOpen(const std::string& name) = 0;
     virtual int PlatformClose() = 0;
     virtual int PlatformSetupQueues(std::uint32_t input, std::uint32_t output) = 0;
     virtual int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actualBaud) = 0;
     virtual int PlatformApplyTimeouts(const TComTimeouts& t) = 0;
-    // Reads up to `count` bytes under the time-outs in force.
+    // Reads up to `count` bytes as ReadPlan(count) says.
     virtual TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) = 0;
-    // Writes `count` bytes within the write time-outs; fewer bytes is no error.
+    // Writes `count` bytes within WriteLimit(count); fewer bytes is no error.
     virtual TIoResult PlatformWrite(const std::uint8_t* buf, std::int32_t count) = 0;
     // Reads the input-queue count and clears the driver's line-error flags.
     virtual int PlatformClearErrors(std::uint32_t& inQueue) = 0;
@@ -347,8 +393,12 @@ class TComPort {
     void StartWatcher();
     void HandleLineEvents(TComEvents events);
     void CheckOpen() const;
+    void CheckCancelled() const;
+    void RaiseIfCancelled(const TIoResult& r) const;
 
     bool connected_ = false;
+    const TCancelToken* cancel_ = nullptr;
+    TComTimeoutValues timeoutsInForce_;
     TBaudRate baudRate_ = TBaudRate::br9600;
     std::uint32_t customBaudRate_ = 9600;
     std::uint32_t actualBaud_ = 0;

@@ -1,7 +1,7 @@
 // The Linux backend of the serial port: a tty device opened by path, non-blocking,
 // with every wait done by poll() against a steady_clock deadline. Every wait of a read
-// or write also watches the process-wide cancel descriptor and raises ECancelled as
-// soon as cancellation is requested, whatever the far end does.
+// or write also watches the port's cancel token and ends as soon as it is cancelled,
+// whatever the far end does.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -16,8 +16,7 @@
 #include <chrono>
 #include <optional>
 
-#include "Cancel.h"
-#include "CancelLinux.h"
+#include "CancelTokenLinux.h"
 #include "ComPort.h"
 #include "LineSettingsLinux.h"
 #include "UniqueFd.h"
@@ -34,49 +33,14 @@ bool NoModemLines(int err) {
     return err == ENOTTY || err == EINVAL;
 }
 
-std::optional<Clock::time_point> DeadlineAfter(std::uint64_t ms) {
-    return Clock::now() + std::chrono::milliseconds(ms);
-}
+// Limits this far away (beyond a thousand years; MAXDWORD per byte can go far past
+// what a time point holds) are no limit.
+constexpr std::uint64_t FarthestLimitMs = std::uint64_t{1} << 45;
 
-// Time left until `deadline` for ppoll(); nullptr waits without limit.
-const timespec* TimeLeft(const std::optional<Clock::time_point>& deadline, timespec& ts) {
-    if (!deadline) return nullptr;
-    const auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    return &ts;
-}
-
-// Waits on `fd` (and, when `cancellable`, on the cancel descriptor too), restarted after
-// signals with the time that is left. Returns the revents of `fd` (0 on time-out) or
-// -errno; a cancellable wait raises ECancelled once cancellation was requested.
-int Wait(int fd, short events, const std::optional<Clock::time_point>& deadline,
-         bool cancellable) {
-    bool watchCancel = cancellable;
-    for (;;) {
-        if (cancellable) ThrowIfCancelled();
-        pollfd p[2] = {{fd, events, 0}, {watchCancel ? CancelWakeFd() : -1, POLLIN, 0}};
-        timespec ts{};
-        int n = ::ppoll(p, 2, TimeLeft(deadline, ts), nullptr);
-        if (n > 0 && p[1].revents == 0) return p[0].revents;
-        // The cancel descriptor: raised at the top. Readable without a request it could
-        // only wake this wait again and again, so it is left out from here on.
-        if (n > 0) {
-            watchCancel = watchCancel && CancelRequested() != 0;
-            continue;
-        }
-        if (n == 0) {
-            if (!deadline || Clock::now() >= *deadline) return 0;
-            continue;  // woke a little early: the deadline rules
-        }
-        if (errno != EINTR) return -errno;
-    }
-}
-
-// A wait of a read or write: ends early by ECancelled.
-int WaitForIo(int fd, short events, const std::optional<Clock::time_point>& deadline) {
-    return Wait(fd, events, deadline, true);
+// The deadline `ms` from now; nullopt for none or a limit too far away to be one.
+std::optional<Clock::time_point> DeadlineAfter(const std::optional<std::uint64_t>& ms) {
+    if (!ms || *ms > FarthestLimitMs) return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(*ms);
 }
 
 TComEvents CounterEvents(const serial_icounter_struct& a, const serial_icounter_struct& b) {
@@ -153,56 +117,32 @@ class TComPortLinux final : public TComPort {
         return err != 0 ? err : lines;
     }
 
-    // Time-outs are kept and applied by every read and write.
-    int PlatformApplyTimeouts(const TComTimeouts& t) override {
-        readInterval_ = t.ReadInterval();
-        readMultiplier_ = t.ReadTotalMultiplier();
-        readConstant_ = t.ReadTotalConstant();
-        writeMultiplier_ = t.WriteTotalMultiplier();
-        writeConstant_ = t.WriteTotalConstant();
-        return 0;
-    }
+    // A tty has no driver time-outs: every read and write follows the plan of the
+    // time-outs in force itself.
+    int PlatformApplyTimeouts(const TComTimeouts&) override { return 0; }
 
     TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
         TIoResult r;
         if (count <= 0) return r;
-        // Interval MAXDWORD with both totals 0: take what is there and return at once.
-        // Interval and multiplier MAXDWORD with a constant: wait that long for the first
-        // byte, then take what is there. Otherwise the usual total and interval limits.
-        const bool returnAtOnce =
-            readInterval_ == MAXDWORD && readMultiplier_ == 0 && readConstant_ == 0;
-        const bool firstByteRule =
-            readInterval_ == MAXDWORD && readMultiplier_ == MAXDWORD && readConstant_ < MAXDWORD;
-        std::optional<Clock::time_point> deadline;
-        if (returnAtOnce) {
-            deadline = Clock::now();
-        } else if (firstByteRule) {
-            deadline = DeadlineAfter(readConstant_);
-        } else if (readMultiplier_ != 0 || readConstant_ != 0) {
-            deadline = DeadlineAfter(std::uint64_t{readMultiplier_} * count + readConstant_);
-        }
+        const TReadPlan plan = ReadPlan(count);
+        const auto total = DeadlineAfter(plan.totalMs);
+        auto deadline = DeadlineAfter(plan.firstByteMs);
         while (r.bytes < count) {
             if (r.bytes > 0) {
-                if (returnAtOnce || firstByteRule) deadline = Clock::now();
-                if (readInterval_ != 0 && readInterval_ != MAXDWORD) {
-                    auto gap = DeadlineAfter(readInterval_);
-                    if (!deadline || *gap < *deadline) deadline = gap;
-                }
+                deadline = total;
+                const auto gap = DeadlineAfter(plan.intervalMs);
+                if (gap && (!deadline || *gap < *deadline)) deadline = gap;
             }
-            int got = ReadSome(buf + r.bytes, count - r.bytes, deadline, r.error);
-            if (r.error != 0 || got == 0) break;
+            int got = ReadSome(buf + r.bytes, count - r.bytes, deadline, r);
+            if (r.error != 0 || r.cancelled || got == 0) break;
             r.bytes += got;
         }
         return r;
     }
 
     TIoResult PlatformWrite(const std::uint8_t* buf, std::int32_t count) override {
-        ThrowIfCancelled();
         TIoResult r;
-        std::optional<Clock::time_point> deadline;
-        if (writeMultiplier_ != 0 || writeConstant_ != 0) {
-            deadline = DeadlineAfter(std::uint64_t{writeMultiplier_} * count + writeConstant_);
-        }
+        const std::optional<Clock::time_point> deadline = DeadlineAfter(WriteLimit(count));
         while (r.bytes < count) {
             ssize_t n = ::write(fd_.get(), buf + r.bytes, static_cast<size_t>(count - r.bytes));
             if (n > 0) {
@@ -214,14 +154,15 @@ class TComPortLinux final : public TComPort {
                 r.error = errno;
                 break;
             }
-            int ev = WaitForIo(fd_.get(), POLLOUT, deadline);
-            if (ev < 0) {
-                r.error = -ev;
+            const TPollResult w = PollCancellable(fd_.get(), POLLOUT, deadline, CancelToken());
+            if (w.cancelled || w.error != 0) {
+                r.cancelled = w.cancelled;
+                r.error = w.error;
                 break;
             }
-            if (ev == 0) break;  // time limit reached: the bytes so far count
-            if (ev & (POLLHUP | POLLERR | POLLNVAL)) {
-                r.error = (ev & POLLNVAL) ? EBADF : EIO;
+            if (w.revents == 0) break;  // time limit reached: the bytes so far count
+            if (w.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                r.error = (w.revents & POLLNVAL) ? EBADF : EIO;
                 break;
             }
         }
@@ -269,9 +210,8 @@ class TComPortLinux final : public TComPort {
     // The driver's counters are sampled every 50 ms; a device without them (a
     // pseudo-terminal) has nothing to watch, and the wait only ends for stopping.
     TComEvents PlatformWaitEvents() override {
-        const auto period = counters_ ? std::optional(DeadlineAfter(50)) : std::nullopt;
-        int ev = Wait(wake_.get(), POLLIN, period, false);
-        if (ev != 0) return 0;
+        const auto period = counters_ ? DeadlineAfter(50) : std::nullopt;
+        if (PollCancellable(wake_.get(), POLLIN, period, nullptr).revents != 0) return 0;
         serial_icounter_struct now{};
         if (::ioctl(fd_.get(), TIOCGICOUNT, &now) != 0) return 0;
         TComEvents events = CounterEvents(*counters_, now);
@@ -292,36 +232,37 @@ class TComPortLinux final : public TComPort {
 
   private:
     // One read() of what is waiting, after polling up to `deadline` for it.
-    // Returns the bytes read; 0 on time-out or failure (then `error` is set).
+    // Returns the bytes read; 0 on time-out, cancellation or failure (then `r` says so).
     int ReadSome(std::uint8_t* buf, std::int32_t count,
-                 const std::optional<Clock::time_point>& deadline, int& error) {
+                 const std::optional<Clock::time_point>& deadline, TIoResult& r) {
         for (;;) {
-            int ev = WaitForIo(fd_.get(), POLLIN, deadline);
-            if (ev < 0) {
-                error = -ev;
+            const TPollResult w = PollCancellable(fd_.get(), POLLIN, deadline, CancelToken());
+            if (w.cancelled || w.error != 0) {
+                r.cancelled = w.cancelled;
+                r.error = w.error;
                 return 0;
             }
-            if (ev == 0) return 0;
-            if (ev & POLLNVAL) {
-                error = EBADF;
+            if (w.revents == 0) return 0;
+            if (w.revents & POLLNVAL) {
+                r.error = EBADF;
                 return 0;
             }
             ssize_t n = ::read(fd_.get(), buf, static_cast<size_t>(count));
             if (n > 0) return static_cast<int>(n);
             if (n == 0) {
                 // Readable with nothing to read: the other end hung up.
-                error = EIO;
+                r.error = EIO;
                 return 0;
             }
             if (errno == EINTR) continue;
             if (errno == EAGAIN) {
-                if (ev & (POLLHUP | POLLERR)) {
-                    error = EIO;
+                if (w.revents & (POLLHUP | POLLERR)) {
+                    r.error = EIO;
                     return 0;
                 }
                 continue;
             }
-            error = errno;
+            r.error = errno;
             return 0;
         }
     }
@@ -354,11 +295,6 @@ class TComPortLinux final : public TComPort {
     UniqueFd wake_;
     std::optional<serial_struct> savedSerial_;
     std::optional<serial_icounter_struct> counters_;
-    std::uint32_t readInterval_ = MAXDWORD;
-    std::uint32_t readMultiplier_ = 0;
-    std::uint32_t readConstant_ = 0;
-    std::uint32_t writeMultiplier_ = 100;
-    std::uint32_t writeConstant_ = 1000;
 };
 
 }  // namespace

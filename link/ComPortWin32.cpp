@@ -1,7 +1,7 @@
 // The Win32 backend of the serial port: a COM device opened as "\\.\" + its name for
 // overlapped I/O. Every read and write gets a completion record of its own and is
 // waited for at once; the driver's time-outs end it. Every wait also watches the
-// process-wide cancel event.
+// port's cancel token.
 
 // ComPort.h first: its MAXDWORD constant must be declared before windows.h makes
 // MAXDWORD a macro (of the same value).
@@ -14,8 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "Cancel.h"
-#include "CancelWin32.h"
+#include "CancelTokenWin32.h"
 #include "SystemWin32.h"
 #include "TextWin32.h"
 
@@ -153,8 +152,10 @@ struct TAsync {
     }
 };
 
-DWORD Limit(std::uint64_t ms) {
-    const std::uint64_t bounded = ms + TimeoutMargin;
+// How long to wait for a request whose time limit is `ms` (nullopt: none).
+DWORD WaitLimit(const std::optional<std::uint64_t>& ms) {
+    if (!ms) return INFINITE;
+    const std::uint64_t bounded = *ms + TimeoutMargin;
     return bounded >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(bounded);
 }
 
@@ -228,24 +229,20 @@ class TComPortWin32 final : public TComPort {
         ct.ReadTotalTimeoutConstant = t.ReadTotalConstant();
         ct.WriteTotalTimeoutMultiplier = t.WriteTotalMultiplier();
         ct.WriteTotalTimeoutConstant = t.WriteTotalConstant();
-        if (!::SetCommTimeouts(port_.get(), &ct)) return LastError();
-        timeouts_ = ct;
-        return 0;
+        return ::SetCommTimeouts(port_.get(), &ct) ? 0 : LastError();
     }
 
     TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
-        ThrowIfCancelled();
         TAsync async(TOperationKind::okRead);
         if (!async.Event) return {0, LastError()};
         if (!::ReadFile(port_.get(), buf, static_cast<DWORD>(count), nullptr, &async.Overlapped)) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_IO_PENDING) return {0, ErrorNumber(error)};
         }
-        return WaitForAsync(async, ReadLimit(count));
+        return WaitForAsync(async, WaitLimit(ReadPlan(count).totalMs));
     }
 
     TIoResult PlatformWrite(const std::uint8_t* buf, std::int32_t count) override {
-        ThrowIfCancelled();
         TAsync async(TOperationKind::okWrite);
         if (!async.Event) return {0, LastError()};
         async.Data.assign(buf, buf + (count > 0 ? count : 0));
@@ -254,7 +251,7 @@ class TComPortWin32 final : public TComPort {
             const DWORD error = ::GetLastError();
             if (error != ERROR_IO_PENDING) return {0, ErrorNumber(error)};
         }
-        return WaitForAsync(async, WriteLimit(count));
+        return WaitForAsync(async, WaitLimit(WriteLimit(count)));
     }
 
     int PlatformClearErrors(std::uint32_t& inQueue) override {
@@ -399,50 +396,22 @@ class TComPortWin32 final : public TComPort {
         return ONESTOPBIT;
     }
 
-    // How long a read of `count` bytes may take under the time-outs in force;
-    // nullopt when they set no total limit.
-    std::optional<DWORD> ReadLimit(std::int32_t count) const {
-        const auto& t = timeouts_;
-        if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-            t.ReadTotalTimeoutConstant == 0) {
-            return Limit(0);  // takes what is there and returns at once
-        }
-        if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD) {
-            return Limit(t.ReadTotalTimeoutConstant);  // the first-byte rule
-        }
-        if (t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
-            return std::nullopt;
-        }
-        return Limit(std::uint64_t{t.ReadTotalTimeoutMultiplier} * static_cast<std::uint64_t>(count) +
-                     t.ReadTotalTimeoutConstant);
-    }
-
-    std::optional<DWORD> WriteLimit(std::int32_t count) const {
-        const auto& t = timeouts_;
-        if (t.WriteTotalTimeoutMultiplier == 0 && t.WriteTotalTimeoutConstant == 0) {
-            return std::nullopt;
-        }
-        return Limit(std::uint64_t{t.WriteTotalTimeoutMultiplier} * static_cast<std::uint64_t>(count) +
-                     t.WriteTotalTimeoutConstant);
-    }
-
-    // Waits until the request ends, its time limit (plus the margin) passes, or
-    // cancellation is requested. A request still running then is cancelled and waited
-    // for, so that its record is never freed under the driver.
-    TIoResult WaitForAsync(TAsync& async, std::optional<DWORD> limit) {
+    // Waits until the request ends, `limit` passes, or the cancel token is cancelled.
+    // A request still running then is cancelled and waited for, so that its record is
+    // never freed under the driver.
+    TIoResult WaitForAsync(TAsync& async, DWORD limit) {
         OVERLAPPED* ov = &async.Overlapped;
-        const HANDLE waits[] = {CancelEvent(), async.Event.get()};
-        const DWORD w = ::WaitForMultipleObjects(2, waits, FALSE, limit.value_or(INFINITE));
+        const TWaitEnd end = WaitCancellable(async.Event.get(), limit, CancelToken());
         DWORD bytes = 0;
-        if (w == WAIT_OBJECT_0 + 1) {
+        if (end == TWaitEnd::Signalled) {
             if (::GetOverlappedResult(port_.get(), ov, &bytes, FALSE)) return {Int(bytes), 0};
             return {Int(bytes), LastError()};
         }
-        const int waitError = w == WAIT_FAILED ? LastError() : 0;
+        const int waitError = end == TWaitEnd::Failed ? LastError() : 0;
         ::CancelIoEx(port_.get(), ov);
         const BOOL done = ::GetOverlappedResult(port_.get(), ov, &bytes, TRUE);
         const DWORD error = done ? 0 : ::GetLastError();
-        if (w == WAIT_OBJECT_0) throw ECancelled(CancelRequested());
+        if (end == TWaitEnd::Cancelled) return {Int(bytes), 0, true};
         if (waitError != 0) return {Int(bytes), waitError};
         if (done || EndedByTimeLimit(error)) return {Int(bytes), 0};
         return {Int(bytes), ErrorNumber(error)};
@@ -484,7 +453,6 @@ class TComPortWin32 final : public TComPort {
     }
 
     TOwnedHandle port_;
-    COMMTIMEOUTS timeouts_{MAXDWORD, 0, 0, 100, 1000};
 
     TOwnedHandle watchStop_;
     TOwnedHandle watchEvent_;

@@ -1,32 +1,22 @@
-#include <poll.h>
 #include <sys/prctl.h>
 
-#include <cerrno>
 #include <chrono>
 
-#include "Cancel.h"
-#include "CancelLinux.h"
+#include "CancelTokenLinux.h"
 #include "Pause.h"
 
 namespace kordel {
 
-void PauseMs(int ms) {
+bool PauseMs(int ms, const TCancelToken* cancel) noexcept {
     thread_local const bool tightTimers = ::prctl(PR_SET_TIMERSLACK, 1UL) == 0;
     (void)tightTimers;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    int cancelFd = CancelWakeFd();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        ThrowIfCancelled();
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) return;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec ts{static_cast<time_t>(ns / 1'000'000'000),
-                          static_cast<long>(ns % 1'000'000'000)};
-        // The cancel descriptor turns readable once cancellation was requested.
-        pollfd cancel{cancelFd, POLLIN, 0};
-        // Readable without a request it would only end the sleep early again and again.
-        if (::ppoll(&cancel, 1, &ts, nullptr) > 0 && CancelRequested() == 0) cancelFd = -1;
+        const TPollResult r = PollCancellable(-1, 0, deadline, cancel);
+        if (r.cancelled) return false;
+        // ppoll() over no descriptor fails only for an invalid time, which the
+        // deadline rules out; the deadline decides either way.
+        if (r.error == 0 || std::chrono::steady_clock::now() >= deadline) return true;
     }
 }
 

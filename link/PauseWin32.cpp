@@ -4,13 +4,12 @@
 // millisecond of its due time without raising the timer rate of the whole system, as
 // timeBeginPeriod(1) would; where the system lacks it (before Windows 10 1803) an
 // ordinary waitable timer under timeBeginPeriod(1) for the pause's length does. Either
-// way the wait also ends at once when cancellation is requested.
+// way the wait also ends at once when its cancel token is cancelled.
 #include <windows.h>
 
 #include <timeapi.h>
 
-#include "Cancel.h"
-#include "CancelWin32.h"
+#include "CancelTokenWin32.h"
 #include "Pause.h"
 #include "SystemWin32.h"
 
@@ -82,26 +81,22 @@ class FineTimerPeriod {
 
 }  // namespace
 
-void PauseMs(int ms) {
-    ThrowIfCancelled();
-    if (ms <= 0) return;
+bool PauseMs(int ms, const TCancelToken* cancel) noexcept {
+    if (CancelReason(cancel) != 0) return false;
+    if (ms <= 0) return true;
     thread_local TimerHandle timer;
-    const HANDLE cancel = CancelEvent();
     if (timer.handle) {
         FineTimerPeriod period(!timer.highResolution);
         LARGE_INTEGER due;
         due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, in 100 ns units
         if (::SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE)) {
-            const HANDLE waits[] = {cancel, timer.handle};
-            ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            const TWaitEnd end = WaitCancellable(timer.handle, INFINITE, cancel);
             ::CancelWaitableTimer(timer.handle);
-            ThrowIfCancelled();
-            return;
+            return end != TWaitEnd::Cancelled;
         }
     }
     FineTimerPeriod period(true);
-    ::WaitForSingleObject(cancel, static_cast<DWORD>(ms));
-    ThrowIfCancelled();
+    return WaitCancellable(nullptr, static_cast<DWORD>(ms), cancel) != TWaitEnd::Cancelled;
 }
 
 }  // namespace kordel

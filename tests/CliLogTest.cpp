@@ -18,6 +18,7 @@
 #include "AuditLog.h"
 #include "AuditRecord.h"
 #include "BiosInfo.h"
+#include "CancelToken.h"
 #include "Flasher.h"
 #include "JsonCheck.h"
 #include "JsonReader.h"
@@ -502,7 +503,8 @@ TEST(CliLogTest, ARecordThatCannotBeWrittenFailsTheRun) {
     plan.image = bytes;
     plan.info = TBiosInfo::FromBytes(UnscrambleBiosInfo(bytes));
     plan.log = &log;
-    EXPECT_EQ(cli::FlashAll(plan, reporter), cli::Outcome::Failed);
+    const TCancelToken never;
+    EXPECT_EQ(cli::FlashAll(plan, reporter, never), cli::Outcome::Failed);
     EXPECT_EQ(out.str().find("Update OK"), out.str().rfind("Update OK")) << "one update only";
     EXPECT_NE(out.str().find("Update OK"), std::string::npos) << out.str();
     EXPECT_NE(err.str().find("Cannot lock the log 'station.log': another program has held its "

@@ -144,8 +144,8 @@ TEST(CliTest, RepeatRunsOnTheSameLink) {
     EXPECT_EQ(requests[34].sequence, 35) << "the sequence number goes on";
 }
 
-// Ctrl-C and SIGTERM end the update at once, close the port first, and say what the
-// module now holds.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal closed) end the update at once, close the
+// port first, and say what the module now holds.
 class CancelTest : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(CancelTest, ClosesThePortAndExitsWith128PlusTheSignal) {
@@ -167,7 +167,8 @@ TEST_P(CancelTest, ClosesThePortAndExitsWith128PlusTheSignal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CancelTest,
-                         ::testing::Values(std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}));
+                         ::testing::Values(std::pair{SIGINT, 130}, std::pair{SIGTERM, 143},
+                                           std::pair{SIGHUP, 129}));
 
 struct UsageCase {
     std::vector<std::string> args;

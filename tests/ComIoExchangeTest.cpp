@@ -130,7 +130,7 @@ TEST_P(DribbleTest, LaterBytesWaitTwoHundredMillisecondsEach) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gaps, DribbleTest,
-                         ::testing::Values(DribbleCase{50, "F1=dribble:120", 0xC1},
+                         ::testing::Values(DribbleCase{50, "F1=dribble:60", 0xC1},
                                            DribbleCase{1000, "F1=dribble:300", LinkCorrupted}));
 
 TEST_F(ExchangeTest, WrongFirstByteEndsTheExchangeAtOnce) {

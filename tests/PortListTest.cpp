@@ -31,7 +31,20 @@ INSTANTIATE_TEST_SUITE_P(
                       NatCase{"COM_1", "COMa1", 1, -1}, NatCase{"", "", 0, 0},
                       NatCase{"COM19", "COM21", -1, -1},
                       NatCase{"/dev/ttyUSB2", "/dev/ttyUSB10", -1, -1},
-                      NatCase{"/dev/ttyACM0", "/dev/ttyUSB0", -1, -1}));
+                      NatCase{"/dev/ttyACM0", "/dev/ttyUSB0", -1, -1},
+                      // Letter case: a to z become A to Z, and nothing else changes.
+                      NatCase{"coma", "COMA", 0, 1}, NatCase{"comz", "COMZ", 0, 1},
+                      NatCase{"COM`", "COM@", 1, 1}, NatCase{"COM{", "COM[", 1, 1},
+                      NatCase{"COMa", "COM_", -1, 1}, NatCase{"COMz", "COM^", -1, 1},
+                      // White space is 1 to 32, skipped in each text on its own.
+                      NatCase{"COM\t1", "COM1", 0, 0}, NatCase{"CO M 1 ", "COM1", 0, 0},
+                      NatCase{"COM!1", "COM1", -1, -1},
+                      // A leading zero on either side makes the runs left-aligned.
+                      NatCase{"COM2", "COM05", 1, 1}, NatCase{"COM012", "COM10", -1, -1},
+                      // A run longer by one digit is larger, whatever its digits.
+                      NatCase{"COM100", "COM99", 1, 1}, NatCase{"COM9x", "COM10a", -1, -1},
+                      // Characters compare unsigned: a byte above 0x7F is above every letter.
+                      NatCase{"COM\xC3\xA9", "COMz", 1, 1}));
 
 TEST(DigitRunTest, CompareRightLooksAtLengthOnly) {
     EXPECT_EQ(CompareRight("9", "10"), -1);
@@ -66,7 +79,10 @@ INSTANTIATE_TEST_SUITE_P(Lists, SortPortListTest,
                                                     {"COM1", "COM2", "COM3", "COM10"}},
                                            SortCase{{}, {}}, SortCase{{"X"}, {"X"}},
                                            SortCase{{"B", "A", "A", "C", "A"},
-                                                    {"A", "A", "A", "B", "C"}}));
+                                                    {"A", "A", "A", "B", "C"}},
+                                           // Letter case plays no part in the order.
+                                           SortCase{{"com10", "COM9", "Com2", "cOM3"},
+                                                    {"Com2", "cOM3", "COM9", "com10"}}));
 
 struct OverlongCase {
     std::vector<std::size_t> nameLengths;  // in enumeration order

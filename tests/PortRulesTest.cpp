@@ -3,30 +3,24 @@
 // failures become messages.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 
+#include "CancelToken.h"
 #include "ComIo.h"
 #include "RecordingPort.h"
 
 namespace kordel {
 namespace {
 
+using testing::RecordingPause;
 using testing::RecordingPort;
+using testing::ReplyFrame;
 using testing::TPortCall;
 using Bytes = std::vector<std::uint8_t>;
 
 double MsBetween(const TPortCall& a, const TPortCall& b) {
     return std::chrono::duration<double, std::milli>(b.at - a.at).count();
-}
-
-Bytes ReplyFrame(std::uint8_t seq, std::uint8_t status, const Bytes& data) {
-    Bytes f = {0x1B, seq, static_cast<std::uint8_t>(data.size() & 0xFF),
-               static_cast<std::uint8_t>(data.size() >> 8), status, 0x0E};
-    f.insert(f.end(), data.begin(), data.end());
-    std::uint8_t check = 0;
-    for (auto b : f) check ^= b;
-    f.push_back(check);
-    return f;
 }
 
 class PortRulesTest : public ::testing::Test {
@@ -35,6 +29,8 @@ class PortRulesTest : public ::testing::Test {
         auto fake = std::make_unique<RecordingPort>();
         port = fake.get();
         io.cPort = std::move(fake);
+        pause = std::make_unique<RecordingPause>(*port, true);
+        io.SetPause(pause.get());
         port->OnAfterOpen = [this](TComPort& p) { io.cPortAfterOpen(p); };
         port->OnAfterClose = [this](TComPort& p) { io.cPortAfterClose(p); };
         io.PortNameSource = [] { return std::string("fake0"); };
@@ -60,6 +56,7 @@ class PortRulesTest : public ::testing::Test {
 
     TComIo io;
     RecordingPort* port = nullptr;
+    std::unique_ptr<RecordingPause> pause;
     Bytes replyData = {0x11, 0x22, 0x33};
     int seqOffset = 0;
 };
@@ -81,25 +78,30 @@ TEST_F(PortRulesTest, LaterReplyBytesWaitTwoHundredMilliseconds) {
     }
 }
 
-// About 20 ms after the port is set up the line goes into break, and about 20 ms later
-// it is released; nothing else happens in between.
+// 20 ms after the port is set up the line goes into break, and 20 ms later it is
+// released; nothing else happens in between. The pauses asked for decide; the clock only
+// shows that they were really slept (a busy machine can only make them longer).
 TEST_F(PortRulesTest, BreakGoesOnTwentyMillisecondsAfterSetUpForTwentyMilliseconds) {
     io.Connect(4407315);
     const auto& calls = port->calls;
-    ASSERT_GE(calls.size(), 3u);
-    const auto& on = calls[calls.size() - 2];
-    const auto& off = calls.back();
-    const auto& setUp = calls[calls.size() - 3];
-    ASSERT_EQ(on.op, "Break");
-    ASSERT_EQ(off.op, "Break");
-    EXPECT_EQ(on.args, std::vector<long>{1});
-    EXPECT_EQ(off.args, std::vector<long>{0});
+    ASSERT_GE(calls.size(), 5u);
+    std::vector<std::pair<std::string, std::vector<long>>> tail;
+    for (std::size_t i = calls.size() - 4; i < calls.size(); ++i) {
+        tail.emplace_back(calls[i].op, calls[i].args);
+    }
+    const decltype(tail) expected = {
+        {"Pause", {20}}, {"Break", {1}}, {"Pause", {20}}, {"Break", {0}}};
+    EXPECT_EQ(tail, expected);
     EXPECT_EQ(port->CallsOf("Break").size(), 2u);
-    EXPECT_NE(setUp.op, "Break");
+    EXPECT_EQ(port->CallsOf("Pause").size(), 2u);
+    const auto& setUp = calls[calls.size() - 5];
+    EXPECT_EQ(setUp.op, "ModemStatus") << "the open is complete before the first pause";
+    const auto& on = calls[calls.size() - 3];
+    const auto& off = calls.back();
     EXPECT_GE(MsBetween(setUp, on), 19.5);
-    EXPECT_LT(MsBetween(setUp, on), 40.0);
     EXPECT_GE(MsBetween(on, off), 19.5);
-    EXPECT_LT(MsBetween(on, off), 40.0);
+    EXPECT_LT(MsBetween(setUp, on), 200.0);
+    EXPECT_LT(MsBetween(on, off), 200.0);
 }
 
 // Before every request frame both directions are purged, and only then is it written.
@@ -198,6 +200,95 @@ TEST_F(PortRulesTest, ClosingAfterAFailedPurgeReleasesThePortAndReportsOnce) {
     EXPECT_TRUE(port->Connected());
     port->failWith.clear();
     EXPECT_EQ(Exchange(), 0);
+}
+
+// A cancelled link asks the platform for nothing that waits or moves bytes: no read
+// (which could take a byte that waits), no write, no pause.
+TEST_F(PortRulesTest, CancelledLinkAsksThePlatformForNothing) {
+    TCancelToken token;
+    io.SetCancelToken(&token);
+    io.Connect(4407315);
+    port->incoming = {0x42};
+    token.Cancel(SIGINT);
+    const std::size_t mark = port->calls.size();
+    const std::uint8_t byte = 0;
+    EXPECT_THROW(io.ReadByte(200), ECancelled);
+    EXPECT_THROW(io.cPort->Write(&byte, 1), ECancelled);
+    EXPECT_THROW(io.Pause(25), ECancelled);
+    EXPECT_EQ(port->incoming.size(), 1u) << "the waiting byte was taken";
+    io.NewOut(0xF2);
+    EXPECT_THROW(io.ComAction(200), ECancelled);
+    for (const auto& c : Since(mark)) {
+        EXPECT_TRUE(c.op != "Read" && c.op != "Write" && c.op != "Pause") << c.op;
+    }
+}
+
+// ---------------------------------------------------------------- time-out rules
+
+struct ReadPlanCase {
+    TComTimeoutValues timeouts;
+    std::int32_t count;
+    TReadPlan plan;
+};
+
+class ReadPlanTest : public ::testing::TestWithParam<ReadPlanCase> {};
+
+// What a read waits for under the time-outs, the one rule both backends follow.
+TEST_P(ReadPlanTest, FollowsTheSerialTimeoutRules) {
+    const auto& c = GetParam();
+    const TReadPlan plan = PlanRead(c.timeouts, c.count);
+    auto show = [](const std::optional<std::uint64_t>& v) {
+        return v ? std::to_string(*v) : "none";
+    };
+    EXPECT_EQ(plan, c.plan) << "first byte " << show(plan.firstByteMs) << ", total "
+                            << show(plan.totalMs) << ", interval " << show(plan.intervalMs);
+}
+
+constexpr std::uint64_t Big = 0xFFFFFFFFull;
+const auto None = std::nullopt;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ReadPlanTest,
+    ::testing::Values(
+        // The port's defaults: take what is there and return at once.
+        ReadPlanCase{{}, 1, {0, 0, 0}}, ReadPlanCase{{MAXDWORD, 0, 0, 100, 1000}, 10, {0, 0, 0}},
+        // ReadByte's rule: up to the constant for the first byte, then what is there.
+        ReadPlanCase{{MAXDWORD, MAXDWORD, 200, 100, 1000}, 1, {200, 200, 0}},
+        ReadPlanCase{{MAXDWORD, MAXDWORD, 500, 100, 1000}, 30, {500, 500, 0}},
+        ReadPlanCase{{MAXDWORD, MAXDWORD, 0, 100, 1000}, 1, {0, 0, 0}},
+        // A constant of MAXDWORD is no first-byte rule: the totals apply as they are.
+        ReadPlanCase{{MAXDWORD, MAXDWORD, MAXDWORD, 100, 1000}, 2, {Big * 3, Big * 3, None}},
+        // Totals: multiplier x count + constant; the interval once a byte came.
+        ReadPlanCase{{0, 10, 100, 100, 1000}, 5, {150, 150, None}},
+        ReadPlanCase{{50, 0, 300, 100, 1000}, 5, {300, 300, 50}},
+        ReadPlanCase{{50, 0, 0, 100, 1000}, 5, {None, None, 50}},
+        ReadPlanCase{{0, 0, 0, 100, 1000}, 5, {None, None, None}},
+        ReadPlanCase{{MAXDWORD, 10, 0, 100, 1000}, 3, {30, 30, None}}));
+
+// A write of n bytes may take 100 x n + 1000 ms under the defaults: 27900 ms for the
+// largest frame of an update.
+TEST(WriteLimitTest, HundredMillisecondsPerBytePlusASecond) {
+    const TComTimeoutValues defaults;
+    EXPECT_EQ(WriteLimitMs(defaults, 269), 27900u);
+    EXPECT_EQ(WriteLimitMs(defaults, 5), 1500u);
+    EXPECT_EQ(WriteLimitMs(defaults, 0), 1000u);
+    EXPECT_EQ(WriteLimitMs({MAXDWORD, 0, 0, 0, 0}, 269), std::nullopt) << "no limit";
+    EXPECT_EQ(WriteLimitMs({MAXDWORD, 0, 0, 0, 40}, 269), 40u);
+}
+
+// A read follows the time-outs that the port holds: after the port refused new ones,
+// the ones it had before.
+TEST_F(PortRulesTest, ReadsFollowTheTimeoutsInForce) {
+    io.Connect(4407315);
+    EXPECT_EQ(io.ReadByte(350), -1);
+    port->failWith["Timeouts"] = 6;
+    EXPECT_THROW(io.ReadByte(90), EComPort);
+    port->failWith.clear();
+    std::string received;
+    EXPECT_EQ(io.cPort->ReadStr(received, 1), 0);
+    std::vector<long> waits;
+    for (const auto& c : port->CallsOf("Read")) waits.push_back(c.args[1]);
+    EXPECT_EQ(waits, (std::vector<long>{350, 350}));
 }
 
 // ---------------------------------------------------------------- failures as messages

@@ -1,6 +1,7 @@
 // A fake serial port for tests: records every platform call with its flags and the
 // moment it was made, answers reads from a script of bytes, and fails any call on
-// request with a chosen error number (or NoErrorNumber).
+// request with a chosen error number (or NoErrorNumber). RecordingPause notes the
+// link's pauses in the same record.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "ComIo.h"
 #include "ComPort.h"
+#include "Pause.h"
 
 namespace kordel::testing {
 
@@ -82,15 +84,16 @@ class RecordingPort final : public TComPort {
     }
     // args: read interval, total multiplier, total constant.
     int PlatformApplyTimeouts(const TComTimeouts& t) override {
-        readConstant_ = t.ReadTotalConstant();
-        Note("Timeouts", {static_cast<long>(t.ReadInterval()),
-                          static_cast<long>(t.ReadTotalMultiplier()),
-                          static_cast<long>(t.ReadTotalConstant())});
+        Note("Timeouts",
+             {static_cast<long>(t.ReadInterval()), static_cast<long>(t.ReadTotalMultiplier()),
+              static_cast<long>(t.ReadTotalConstant())});
         return Result("Timeouts");
     }
-    // args: bytes asked for, the read's timeout (the total constant in force).
+    // args: bytes asked for, the read's wait for its first byte (-1: without limit), as
+    // the plan of the time-outs in force says.
     TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
-        Note("Read", {count, static_cast<long>(readConstant_)});
+        const auto firstByte = ReadPlan(count).firstByteMs;
+        Note("Read", {count, firstByte ? static_cast<long>(*firstByte) : -1L});
         if (int r = Result("Read")) return {0, r};
         if (!open_) return {0, 9};
         TIoResult res;
@@ -145,7 +148,38 @@ class RecordingPort final : public TComPort {
 
   private:
     bool open_ = false;
-    std::uint32_t readConstant_ = 0;
+};
+
+// A reply frame as the module sends it: 1B seq count status 0E data check.
+inline std::vector<std::uint8_t> ReplyFrame(std::uint8_t seq, std::uint8_t status,
+                                            const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> f(6 + data.size() + 1);
+    f[0] = 0x1B;
+    f[1] = seq;
+    f[2] = static_cast<std::uint8_t>(data.size() & 0xFF);
+    f[3] = static_cast<std::uint8_t>(data.size() >> 8);
+    f[4] = status;
+    f[5] = 0x0E;
+    std::copy(data.begin(), data.end(), f.begin() + 6);
+    std::uint8_t check = 0;
+    for (std::size_t i = 0; i + 1 < f.size(); ++i) check ^= f[i];
+    f.back() = check;
+    return f;
+}
+
+// The link's pauses, noted in a RecordingPort's record as "Pause" with the milliseconds
+// asked for; `real` also sleeps them, for checks against the clock.
+class RecordingPause final : public TPause {
+  public:
+    RecordingPause(RecordingPort& port, bool real) : port_(port), real_(real) {}
+    void Sleep(int ms, const TCancelToken* cancel) override {
+        port_.Note("Pause", {ms});
+        if (real_) PauseMs(ms, cancel);
+    }
+
+  private:
+    RecordingPort& port_;
+    bool real_;
 };
 
 // Makes `port` answer as a module does, for updates through a window or a link: the

@@ -1,12 +1,15 @@
 // Whole updates against the simulated module over a real pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 
 #include "KordelSim.h"
 #include "PtyPair.h"
+#include "RecordingPort.h"
 #include "Update.h"
 
 namespace kordel {
@@ -275,6 +278,82 @@ TEST_F(UpdateTest, ImageShorterThanFileSizeIsPaddedWithErasedFlash) {
 TEST_F(UpdateTest, MissingPortIsThePortLayersError) {
     io.PortNameSource = [] { return std::string("/dev/ttyKORDEL-missing"); };
     EXPECT_EQ(Failure(TestImage(512, 512)), "Unable to open com port (Error: 2)");
+}
+
+// ---------------------------------------------------------------- pauses and time-outs
+
+// The update over a recording port that plays a module answering every request with
+// success; the pauses are recorded, not slept.
+class UpdatePacingTest : public ::testing::Test {
+  protected:
+    UpdatePacingTest() {
+        auto fake = std::make_unique<testing::RecordingPort>();
+        port = fake.get();
+        io.cPort = std::move(fake);
+        pause = std::make_unique<testing::RecordingPause>(*port, false);
+        io.SetPause(pause.get());
+        io.PortNameSource = [] { return std::string("fake0"); };
+        port->onWrite = [this](const Bytes& request) {
+            Bytes data;
+            if (request[4] == CmdIdentify) {
+                data.assign(48, 0);
+                data[8] = 0x41;
+                data[9] = 0x43;
+            } else if (request[4] == CmdCpuId) {
+                data.assign(12, 7);
+            }
+            const Bytes reply = testing::ReplyFrame(request[1], 0, data);
+            port->incoming.assign(reply.begin(), reply.end());
+        };
+    }
+
+    // The record, shortened to the pauses, the break, the commands written, the first
+    // read after each (with its wait for the first byte) and the close.
+    std::vector<std::string> Pacing() {
+        std::vector<std::string> steps;
+        std::size_t writes = 0;
+        bool firstRead = false;
+        for (const auto& c : port->calls) {
+            if (c.op == "Pause" || c.op == "Break") {
+                steps.push_back(c.op + " " + std::to_string(c.args[0]));
+            } else if (c.op == "Write") {
+                char command[8];
+                std::snprintf(command, sizeof command, "%02X", port->writes[writes++][4]);
+                steps.push_back(std::string("Write ") + command);
+                firstRead = true;
+            } else if (c.op == "Read" && firstRead) {
+                steps.push_back("FirstByte " + std::to_string(c.args[1]));
+                firstRead = false;
+            } else if (c.op == "Read") {
+                laterByteWaits.insert(c.args[1]);
+            } else if (c.op == "Close") {
+                steps.push_back("Close");
+            }
+        }
+        return steps;
+    }
+
+    TComIo io;
+    testing::RecordingPort* port = nullptr;
+    std::unique_ptr<testing::RecordingPause> pause;
+    std::set<long> laterByteWaits;
+};
+
+// The break pulse, 100 ms after connecting, 25 ms after each block and 200 ms before
+// the close; the first reply byte waits 200 ms for identification, CPU-ID and closing
+// and 500 ms for a block; every later byte 200 ms.
+TEST_F(UpdatePacingTest, PausesAndFirstByteTimeoutsOfEveryStep) {
+    TBootInfo bootInfo;
+    const Bytes image = TestImage(512, 512);
+    RunUpdate(io, {image, TBiosInfo::FromBytes(UnscrambleBiosInfo(image)), nullptr, nullptr},
+              bootInfo);
+    const std::vector<std::string> expected = {
+        "Pause 20",      "Break 1",       "Pause 20",  "Break 0",       "Pause 100",
+        "Write F2",      "FirstByte 200", "Write F5",  "FirstByte 200", "Write F9",
+        "FirstByte 500", "Pause 25",      "Write F9",  "FirstByte 500", "Pause 25",
+        "Write F1",      "FirstByte 200", "Pause 200", "Close"};
+    EXPECT_EQ(Pacing(), expected);
+    EXPECT_EQ(laterByteWaits, (std::set<long>{200}));
 }
 
 }  // namespace

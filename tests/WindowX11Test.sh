@@ -40,7 +40,7 @@ mkdir "$work/run"
 start_sim() {
   "$sim" --flash-out "$work/flash.bin" "$@" > "$work/sim.out" 2>&1 &
   pids+=($!)
-  wait_for 50 test -s "$work/sim.out" || fail "kordel-sim did not start"
+  wait_for 150 test -s "$work/sim.out" || fail "kordel-sim did not start"
   pts=$(head -n 1 "$work/sim.out")
   [ -c "$pts" ] || fail "kordel-sim did not start: $(cat "$work/sim.out")"
 }
@@ -51,10 +51,20 @@ start_gui() {
     > "$work/gui.log" 2>&1 &
   gui_pid=$!
   pids+=($gui_pid)
-  main=$(window_named "Kordel Update v.*" 100) || { cat "$work/gui.log"; fail "no main window"; }
-  wait_for 50 framed "$main" || fail "openbox put no frame around the main window"
+  main=$(window_named "Kordel Update v.*" 300) || { cat "$work/gui.log"; no_window_found; }
+  wait_for 150 framed "$main" || fail "openbox put no frame around the main window"
   sleep 0.3
   read -r main_x main_y _ _ < <(client "$main")
+}
+
+# Fails on a main window that never showed, saying what there was instead.
+no_window_found() {
+  kill -0 "$gui_pid" 2> /dev/null && echo "kordel-update is running" || echo "kordel-update has ended"
+  local id
+  for id in $(xdotool search --name . 2> /dev/null); do
+    echo "window $id: $(xprop -id "$id" WM_NAME _NET_WM_STATE 2>&1 | tr '\n' ' ')"
+  done
+  fail "no main window"
 }
 
 # The id of the visible window whose name matches ^$1$, waiting up to $2 tenths.
@@ -68,12 +78,13 @@ window_named() {
   return 1
 }
 # Asks openbox to act on a window ($1 = close or restore), again every half second
-# until the check in the remaining arguments holds, for up to five seconds: openbox
-# may still be busy with the window's last change of state.
+# until the check in the remaining arguments holds, for up to fifteen seconds: openbox
+# may still be busy with the window's last change of state, and on a busy machine the
+# program takes seconds to end.
 wm_until() {
   local action=$1 window=$2
   shift 2
-  for _ in $(seq 10); do
+  for _ in $(seq 30); do
     "$wm_message" "$action" "$window"
     wait_for 5 "$@" && return 0
   done
@@ -151,7 +162,7 @@ case_keyboard() {
   start_gui
   # START has the focus at start, and Enter presses it: the port opens (LED green).
   xdotool key Return
-  wait_for 20 led_green || fail "Enter on the focused START started no update"
+  wait_for 100 led_green || fail "Enter on the focused START started no update"
   # Space during the update: START is disabled, but the focus must not have moved to EXIT.
   xdotool key space
   wait_for 150 test -e "$work/flash.bin" || fail "Enter on the focused START wrote no update"
@@ -164,14 +175,14 @@ case_keyboard() {
   sleep 0.5
   # Tab to EXIT, Enter presses it.
   xdotool key Tab Return
-  wait_for 50 exited "$gui_pid" || fail "Enter on the focused EXIT did not end the program"
+  wait_for 150 exited "$gui_pid" || fail "Enter on the focused EXIT did not end the program"
 }
 
 case_progress() {
   start_sim --fault F9@3=status:195
   start_gui
   click_main 100 147
-  window_named Error 100 > /dev/null || fail "no error dialog"
+  window_named Error 300 > /dev/null || fail "no error dialog"
   sleep 0.3
   shot
   # pBar at 252,168, 102 x 17, inside a one-pixel edge. Block 3 of 7900 bytes was
@@ -189,8 +200,8 @@ case_dialog() {
   start_gui
   click_main 100 147
   local dialog
-  dialog=$(window_named Error 100) || fail "no error dialog"
-  wait_for 50 framed "$dialog" || fail "openbox put no frame around the dialog"
+  dialog=$(window_named Error 300) || fail "no error dialog"
+  wait_for 150 framed "$dialog" || fail "openbox put no frame around the dialog"
   sleep 0.5
   [ "$(net_wm_name "$dialog")" = '"Error"' ] || fail "dialog caption $(net_wm_name "$dialog")"
   local x y w h mx my mw mh
@@ -210,7 +221,7 @@ case_dialog() {
   echo "$actions" | grep -q -E "MAXIMIZE|RESIZE" && fail "openbox lets the dialog be resized: $actions"
   # Enter on the focused "Schließen" closes it.
   xdotool key Return
-  wait_for 30 gone "$dialog" || fail "Enter on the dialog's button did not close it"
+  wait_for 100 gone "$dialog" || fail "Enter on the dialog's button did not close it"
   exited "$gui_pid" && fail "the program ended with the dialog"
   return 0
 }
@@ -218,7 +229,7 @@ case_dialog() {
 # Ends the window with EXIT and waits for the program to end.
 exit_gui() {
   click_main 309 147
-  wait_for 50 exited "$gui_pid" || fail "EXIT did not end the program"
+  wait_for 150 exited "$gui_pid" || fail "EXIT did not end the program"
 }
 
 case_placement() {
@@ -246,7 +257,7 @@ case_minimised() {
   read -r x y w h < <(frame "$main")
   normal="$x,$y,$((x + w)),$((y + h))"
   xdotool windowminimize "$main"
-  wait_for 30 gone "$main" || fail "the window did not minimise"
+  wait_for 100 gone "$main" || fail "the window did not minimise"
   wm_until close "$main" exited "$gui_pid" || fail "closing the minimised window did not end the program"
   [ "$(ini_value ShowCmd)" = 2 ] || fail "ShowCmd=$(ini_value ShowCmd) after closing minimised"
   [ "$(ini_value NormPos)" = "$normal" ] || fail "NormPos=$(ini_value NormPos), the normal frame was $normal"
@@ -254,7 +265,7 @@ case_minimised() {
   (cd "$work/run" && KORDEL_EXTRA_PORTS="$pts" exec "$gui") > "$work/gui.log" 2>&1 &
   gui_pid=$!
   pids+=($gui_pid)
-  wait_for 100 sh -c "xdotool search --name '^Kordel Update v' | grep -q ." || fail "no window"
+  wait_for 300 sh -c "xdotool search --name '^Kordel Update v' | grep -q ." || fail "no window"
   main=$(xdotool search --name '^Kordel Update v' | head -n 1)
   sleep 1
   xprop -id "$main" _NET_WM_STATE | grep -q HIDDEN || fail "the window did not start minimised"
@@ -286,12 +297,12 @@ case_logwindow() {
   start_sim
   "$appbuilder" > "$work/appbuilder.out" &
   pids+=($!)
-  wait_for 50 grep -q ready "$work/appbuilder.out" || fail "fake-appbuilder did not start"
+  wait_for 150 grep -q ready "$work/appbuilder.out" || fail "fake-appbuilder did not start"
   mkdir "$work/run/dist"
   start_gui 5273946
   local log
-  log=$(window_named Debug 50) || fail "no log window"
-  wait_for 50 framed "$log" || fail "openbox put no frame around the log window"
+  log=$(window_named Debug 300) || fail "no log window"
+  wait_for 150 framed "$log" || fail "openbox put no frame around the log window"
   sleep 1.2
   [ "$(net_wm_name "$log")" = '"Debug"' ] || fail "log window caption $(net_wm_name "$log")"
   local x y w h

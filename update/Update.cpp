@@ -1,7 +1,6 @@
 #include "Update.h"
 
 #include "ByteOrder.h"
-#include "Pause.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,7 +96,7 @@ std::uint16_t DeriveCryptWords(TComIo& io, const std::array<std::uint8_t, 12>& c
 void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
     Step(in, TUpdateStep::Connecting);
     io.Connect(UpdateLineSpeed);
-    PauseMs(100);
+    io.Pause(100);
 
     Step(in, TUpdateStep::Identifying);
     Identify(io, bootInfo, in);
@@ -118,14 +117,14 @@ void RunUpdate(TComIo& io, const TUpdateInput& in, TBootInfo& bootInfo) {
         if (in.beforeBlock) in.beforeBlock();
         WriteBlock(io, in.image, offset, cryptWord);
         if (in.progress) in.progress->BlockWritten(offset / BlockSize);
-        PauseMs(25);
+        io.Pause(25);
     }
 
     Step(in, TUpdateStep::Closing);
     io.NewOut(CmdClose);
     io.AddOut(TWidth::TBYTE, 'R');
     io.ComAction(ShortReplyTimeoutMs);  // the module may reset before it answers
-    PauseMs(200);
+    io.Pause(200);
     io.DisConnect();
 }
 

@@ -78,10 +78,11 @@ struct TUpdateInput {
     std::function<void()> beforeBlock;  // called once before each block (event loop pump)
 };
 
-// Runs one update through `io`, whose PortNameSource names the port. Returns with the
-// port closed; raises EUpdateFailed with the user's text, or passes EComPort on, and
-// then leaves the port as it was for the caller to close. `bootInfo` keeps what the
-// module reported, across updates.
+// Runs one update through `io`, whose PortNameSource names the port; every pause goes
+// through io.Pause. Returns with the port closed; raises EUpdateFailed with the user's
+// text, or passes EComPort and ECancelled (io's cancel token) on, and then leaves the
+// port as it was for the caller to close. `bootInfo` keeps what the module reported,
+// across updates.
 void RunUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInfo);
 
 }  // namespace kordel

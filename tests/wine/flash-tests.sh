@@ -57,7 +57,7 @@ fault_case "late reply" "F9@2=delay:600" $'Error writing Flash\nNO ANSWER'
 # A reply dribbling in byte by byte: gaps under the 200 ms limit for later bytes are
 # waited out, a longer gap breaks the reply off.
 if "$KORDEL_SIM" --help 2>&1 | grep -q 'dribble:'; then
-    start_sim COM6 --fault "F5=dribble:120"
+    start_sim COM6 --fault "F5=dribble:60"
     run_flash "$work/out" "$work/err" --port COM6 --quiet
     expect_eq "reply dribbling within the limit: update succeeds" "0 Update OK" "$rc $(cat "$work/out")"
     stop_sims
