@@ -9,6 +9,12 @@ export WINEPREFIX="$KORDEL_WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# Wine turns Unix file names and command lines into UTF-16 by the locale's character
+# set: under the C locale (a fresh machine without LANG) every non-ASCII name fails.
+# A locale the caller chose (the code-page tests set LC_ALL) stays.
+if [ -z "${LC_ALL:-}" ] && [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then
+    export LC_ALL=C.UTF-8
+fi
 WINE=/usr/lib/wine/wine64
 [ -x "$WINE" ] || WINE=wine64
 
