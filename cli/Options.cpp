@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "Text.h"
 #include "Version.h"
+#include "Watch.h"
 
 namespace kordel::cli {
 
@@ -256,6 +257,9 @@ std::optional<int> CheckWatchOptions(Options& o) {
         if (!pattern) return UsageError(error);
         o.patterns.push_back(*pattern);
     }
+    std::string error;
+    PatternFolders(o.patterns, error);
+    if (!error.empty()) return UsageError(error);
     return std::nullopt;
 }
 
