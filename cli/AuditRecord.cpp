@@ -123,6 +123,7 @@ std::string AuditLine(const TAuditRecord& r) {
     line += ",\"block\":" + (writing ? std::to_string(r.blocks + 1) : std::string("null"));
     line += ",\"blocks\":" + std::to_string(r.blocks);
     line += ",\"attempt\":" + std::to_string(r.attempt);
+    if (r.skipped) line += ",\"skipped\":true";
     return line + "}";
 }
 

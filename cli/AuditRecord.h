@@ -61,6 +61,9 @@ struct TAuditRecord {
     TUpdateStep step = TUpdateStep::Connecting;  // the last one begun
     std::uint32_t blocks = 0;                    // written and acknowledged
     int attempt = 1;                             // 2 and on: the retries of the same update
+    // The module was left as it was (--once: its CPU-ID already had an `ok` record);
+    // written as "skipped":true, and left out otherwise.
+    bool skipped = false;
 };
 
 // The record as one JSON object without a line break.

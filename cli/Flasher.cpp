@@ -1,6 +1,7 @@
 #include "Flasher.h"
 
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "CancelToken.h"
@@ -18,11 +19,56 @@ struct UpdateEnd {
     std::string hint;
 };
 
+// The module is to be left as it is; raised from the progress sink before any write.
+class ESkipped : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Passes every report on, and asks the skip check once the CPU-ID is known.
+class SkipGate : public TProgressSink {
+  public:
+    SkipGate(TProgressSink* inner, const TSkipCheck* skip) : inner_(inner), skip_(skip) {}
+    void SetMaximum(std::uint32_t maximum) override {
+        if (inner_) inner_->SetMaximum(maximum);
+    }
+    void SetPosition(std::uint32_t position) override {
+        if (inner_) inner_->SetPosition(position);
+    }
+    void StepStarted(TUpdateStep step) override {
+        if (inner_) inner_->StepStarted(step);
+    }
+    void Identified(std::span<const std::uint8_t> reply) override {
+        if (inner_) inner_->Identified(reply);
+    }
+    void BlockWritten(std::uint32_t block) override {
+        if (inner_) inner_->BlockWritten(block);
+    }
+    void CpuIdRead(const std::array<std::uint8_t, 12>& cpuId) override {
+        if (inner_) inner_->CpuIdRead(cpuId);
+        if (skip_ && *skip_) {
+            if (auto message = (*skip_)(cpuId)) throw ESkipped(*message);
+        }
+    }
+
+  private:
+    TProgressSink* inner_;
+    const TSkipCheck* skip_;
+};
+
 UpdateEnd RunOneUpdate(TComIo& io, const TUpdateInput& input, TBootInfo& bootInfo,
                        const std::string& port) {
     try {
         RunUpdate(io, input, bootInfo);
         return {};
+    } catch (const ESkipped& e) {
+        // Nothing was written: the port is closed without the closing command, which
+        // would restart the module.
+        try {
+            io.DisConnect();
+        } catch (const std::exception&) {
+        }
+        return {Outcome::Skipped, e.what(), ""};
     } catch (const ECancelled& e) {
         // The port is closed before the message, so the module is free when the user
         // reads it; a failure to close adds nothing the user can act on now.
@@ -62,25 +108,33 @@ Outcome FlashPort(const FlashPlan& plan, std::size_t index, Reporter& reporter,
             reporter.Frame(index, d, data, n);
         };
     }
-    const TAuditRecord context = plan.log ? RecordContext(plan, index) : TAuditRecord{};
+    TAuditRecord context = plan.log ? RecordContext(plan, index) : TAuditRecord{};
+    context.port = port;
     TBootInfo bootInfo;
     for (int run = 1; run <= plan.repeat; ++run) {
-        for (int attempt = 1;; ++attempt) {
-            if (cancel.Reason() != 0) return Outcome::Cancelled;
-            const AttemptEnd end =
-                RunAttempt(io, bootInfo, {plan, index, run, attempt, context}, reporter);
-            // No attempt runs that the log would not hold.
-            if (!end.recorded && end.outcome != Outcome::Cancelled) return Outcome::Failed;
-            if (end.outcome == Outcome::Ok) break;
-            if (end.outcome == Outcome::Cancelled || attempt > plan.retries) return end.outcome;
-            reporter.Retry(index, run, attempt + 1, plan.retries + 1, plan.retryDelayMs);
-            if (!PauseMs(plan.retryDelayMs, &cancel)) return Outcome::Cancelled;
-        }
+        const Outcome outcome =
+            RunWithRetries(io, bootInfo, {plan, index, run, 1, context, nullptr}, reporter);
+        if (outcome != Outcome::Ok && outcome != Outcome::Skipped) return outcome;
     }
     return Outcome::Ok;
 }
 
 }  // namespace
+
+Outcome RunWithRetries(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& s,
+                       Reporter& reporter) {
+    const TCancelToken* cancel = io.CancelToken();
+    for (int attempt = s.attempt;; ++attempt) {
+        if (CancelReason(cancel) != 0) return Outcome::Cancelled;
+        const AttemptEnd end = RunAttempt(
+            io, bootInfo, {s.plan, s.index, s.run, attempt, s.context, s.skip}, reporter);
+        // No attempt runs that the log would not hold.
+        if (!end.recorded && end.outcome != Outcome::Cancelled) return Outcome::Failed;
+        if (end.outcome != Outcome::Failed || attempt > s.plan.retries) return end.outcome;
+        reporter.Retry(s.index, s.run, attempt + 1, s.plan.retries + 1, s.plan.retryDelayMs);
+        if (!PauseMs(s.plan.retryDelayMs, cancel)) return Outcome::Cancelled;
+    }
+}
 
 TAuditRecord RecordContext(const FlashPlan& plan, std::size_t index) {
     TAuditRecord context;
@@ -93,19 +147,28 @@ TAuditRecord RecordContext(const FlashPlan& plan, std::size_t index) {
 
 AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& s, Reporter& reporter) {
     auto sink = reporter.SinkFor(s.index, s.run);
+    SkipGate gate(sink.get(), s.skip);
     TAuditRecord context = s.context;
     context.attempt = s.attempt;
-    TAttemptRecorder recorder(std::move(context), sink.get());
+    TAttemptRecorder recorder(std::move(context), &gate);
     const TCancelToken* cancel = io.CancelToken();
     const TUpdateInput input{s.plan.image, s.plan.info, &recorder, [cancel] {
                                  if (cancel) cancel->ThrowIfCancelled();
                              }};
-    const UpdateEnd end = RunOneUpdate(io, input, bootInfo, s.plan.ports[s.index]);
-    const TAuditRecord record = recorder.Finish(end.outcome == Outcome::Ok, end.message);
+    const UpdateEnd end = RunOneUpdate(io, input, bootInfo, s.context.port);
+    const bool skipped = end.outcome == Outcome::Skipped;
+    // A module left as it was holds the image an earlier attempt wrote: the attempt
+    // did no harm, and its record says that it skipped.
+    TAuditRecord record = recorder.Finish(end.outcome == Outcome::Ok || skipped, end.message);
+    record.skipped = skipped;
     const bool recorded = Record(s, record, reporter);
     if (end.outcome == Outcome::Ok) {
         reporter.Success(s.index, s.run);
         return {Outcome::Ok, recorded};
+    }
+    if (skipped) {
+        reporter.Skipped(s.index, s.run, end.message);
+        return {Outcome::Skipped, recorded};
     }
     // Once the block writes have begun, the module holds part of the image.
     const bool partialImage =
@@ -141,7 +204,7 @@ Outcome FlashAll(const FlashPlan& plan, Reporter& reporter, const TCancelToken& 
     Outcome overall = Outcome::Ok;
     for (Outcome o : outcomes) {
         if (o == Outcome::Cancelled) return Outcome::Cancelled;
-        if (o == Outcome::Failed) overall = Outcome::Failed;
+        if (o == Outcome::Failed) overall = Outcome::Failed;  // Skipped counts as done
     }
     return overall;
 }

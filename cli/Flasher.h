@@ -1,6 +1,9 @@
 // Runs the updates of kordel-flash: one link object and one thread per port.
 #pragma once
 
+#include <array>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,7 +31,13 @@ struct FlashPlan {
     TAuditStation station;     // for the records
 };
 
-enum class Outcome { Ok, Failed, Cancelled };
+// Skipped: the module answered and was left as it was (watch mode's --once).
+enum class Outcome { Ok, Failed, Cancelled, Skipped };
+
+// Asked once the module's CPU-ID is known, before anything is written: the text to show
+// when the module is to be left as it is, nullopt to go on. May raise (the attempt then
+// fails with the exception's text).
+using TSkipCheck = std::function<std::optional<std::string>(const std::array<std::uint8_t, 12>&)>;
 
 // Flashes every port of the plan in parallel, `repeat` times each on the same link
 // object; a port stops at an update that failed every attempt. Each port's link
@@ -43,6 +52,7 @@ struct AttemptSetup {
     int run;
     int attempt;
     const TAuditRecord& context;  // the record's fields that do not change per attempt
+    const TSkipCheck* skip;       // null: every module is written
 };
 
 struct AttemptEnd {
@@ -54,6 +64,10 @@ struct AttemptEnd {
 // before the reporter shows the result.
 AttemptEnd RunAttempt(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& setup,
                       Reporter& reporter);
+
+// One update on `io` with the retries the plan allows, starting at setup.attempt.
+Outcome RunWithRetries(TComIo& io, TBootInfo& bootInfo, const AttemptSetup& setup,
+                       Reporter& reporter);
 
 // The fields of a record that stay the same for every attempt on the plan's port `index`.
 TAuditRecord RecordContext(const FlashPlan& plan, std::size_t index);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "AuditRecord.h"
 #include "Console.h"
 #include "HexDump.h"
 
@@ -192,12 +193,17 @@ void Reporter::Redraw(bool force) {
     const auto now = Clock::now();
     if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(50)) return;
     lastDraw_ = now;
-    if (drawn_) out_ << "\x1b[" << state_.size() << "F";
+    if (drawn_ && drawnLines_ > 0) out_ << "\x1b[" << drawnLines_ << "F";
     drawnWidth_ = 0;
-    for (const auto& s : state_) {
-        out_ << "\r\x1b[K" << s.line << '\n';
-        drawnWidth_ = std::max(drawnWidth_, DisplayWidth(s.line));
+    std::vector<const std::string*> lines;
+    for (const auto& s : state_) lines.push_back(&s.line);
+    const std::string counter = FitToWidth(CounterText(), LineWidth(), Cut::KeepStart);
+    if (watch_.on) lines.push_back(&counter);
+    for (const std::string* line : lines) {
+        out_ << "\r\x1b[K" << *line << '\n';
+        drawnWidth_ = std::max(drawnWidth_, DisplayWidth(*line));
     }
+    drawnLines_ = lines.size();
     out_.flush();
     drawn_ = true;
 }
@@ -233,12 +239,13 @@ void Reporter::Success(std::size_t index, int run) {
                  << std::endl;
             break;
         case OutputMode::Terminal:
+            state_[index].last = "Update OK";
             state_[index].line = StatusLine(names_[index], "Update OK", LineWidth());
             Redraw(true);
             break;
         case OutputMode::Plain:
         case OutputMode::Quiet:
-            out_ << (ports_.size() > 1 ? names_[index] + ": " : "") << "Update OK" << std::endl;
+            out_ << (NamesPorts() ? names_[index] + ": " : "") << "Update OK" << std::endl;
             break;
     }
 }
@@ -261,7 +268,8 @@ void Reporter::Failure(std::size_t index, int run, const std::string& message,
     }
     if (mode_ == OutputMode::Terminal) {
         // Written below the bars once they stand still, so they are not torn apart.
-        s.line = StatusLine(names_[index], "ERROR", LineWidth());
+        s.last = "ERROR: " + TerminalText(SplitLines(message).back());
+        s.line = StatusLine(names_[index], watch_.on ? s.last : std::string("ERROR"), LineWidth());
         Redraw(true);
         deferredErrors_.push_back({index, message, hint, partialImage});
         return;
@@ -300,7 +308,7 @@ void Reporter::Note(std::size_t index, const std::string& key, bool ok, const st
              << ",\"ok\":" << (ok ? "true" : "false") << ",\"message\":" << JsonString(text) << "}"
              << std::endl;
     } else {
-        (ok ? out_ : err_) << (ports_.size() > 1 ? names_[index] + ": " : "") << TerminalText(text)
+        (ok ? out_ : err_) << (NamesPorts() ? names_[index] + ": " : "") << TerminalText(text)
                            << std::endl;
     }
 }
@@ -349,6 +357,135 @@ void Reporter::Finish() {
 void Reporter::Summary() {
     std::lock_guard lock(mutex_);
     if (state_.size() > 1) WriteSummary();
+}
+
+// ------------------------------------------------------------------ watch mode
+
+void Reporter::StartWatch() {
+    std::lock_guard lock(mutex_);
+    watch_.on = true;
+    watch_.since = UtcTimeText(std::chrono::system_clock::now()).substr(11, 8) + " UTC";
+}
+
+std::size_t Reporter::AddSlot(const std::string& port, const std::string& label,
+                              const std::string& jsonFields) {
+    std::lock_guard lock(mutex_);
+    ports_.push_back(port);
+    names_.push_back(TerminalText(label));
+    slotJson_.resize(ports_.size());
+    slotJson_.back() = jsonFields;
+    state_.emplace_back();
+    state_.back().line = StatusLine(names_.back(), "present", LineWidth());
+    return ports_.size() - 1;
+}
+
+std::string Reporter::CounterText() const {
+    return std::to_string(watch_.passed) + " passed, " + std::to_string(watch_.failed) +
+           " failed, " + std::to_string(watch_.skipped) + " skipped, " +
+           std::to_string(watch_.running) + " in progress since " + watch_.since;
+}
+
+// A slot's state on its line, with the last result while it is not running.
+void Reporter::WatchStatus(std::size_t index, const std::string& state) {
+    const std::string& last = state_[index].last;
+    SetStatus(index, last.empty() ? state : state + " (last: " + last + ")");
+}
+
+void Reporter::PortAdded(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    switch (mode_) {
+        case OutputMode::Json:
+            out_ << "{\"event\":\"port-added\",\"port\":" << JsonString(ports_[index])
+                 << (slotJson_[index].empty() ? "" : ",") << slotJson_[index] << "}" << std::endl;
+            break;
+        case OutputMode::Plain:
+            out_ << names_[index] << ": port added" << std::endl;
+            break;
+        case OutputMode::Terminal:
+            WatchStatus(index, "present");
+            break;
+        case OutputMode::Quiet:
+            break;
+    }
+}
+
+void Reporter::PortRemoved(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    switch (mode_) {
+        case OutputMode::Json:
+            out_ << "{\"event\":\"port-removed\",\"port\":" << JsonString(ports_[index]) << "}"
+                 << std::endl;
+            break;
+        case OutputMode::Plain:
+            out_ << names_[index] << ": port removed" << std::endl;
+            break;
+        case OutputMode::Terminal:
+            WatchStatus(index, "removed");
+            break;
+        case OutputMode::Quiet:
+            break;
+    }
+}
+
+void Reporter::Started(std::size_t index, int run) {
+    std::lock_guard lock(mutex_);
+    ++watch_.running;
+    state_[index].lastTenth = -1;
+    switch (mode_) {
+        case OutputMode::Json:
+            out_ << "{\"event\":\"started\",\"port\":" << JsonString(ports_[index])
+                 << ",\"run\":" << run << "}" << std::endl;
+            break;
+        case OutputMode::Plain:
+            out_ << names_[index] << ": update " << run << " started" << std::endl;
+            break;
+        case OutputMode::Terminal:
+            WatchStatus(index, "started");
+            break;
+        case OutputMode::Quiet:
+            break;
+    }
+}
+
+void Reporter::Skipped(std::size_t index, int run, const std::string& message) {
+    std::lock_guard lock(mutex_);
+    switch (mode_) {
+        case OutputMode::Json:
+            out_ << "{\"event\":\"result\",\"port\":" << JsonString(ports_[index])
+                 << ",\"run\":" << run << ",\"result\":\"skipped\",\"message\":"
+                 << JsonString(message) << "}" << std::endl;
+            break;
+        case OutputMode::Terminal:
+            state_[index].last = "skipped";
+            SetStatus(index, TerminalText(message));
+            break;
+        case OutputMode::Plain:
+        case OutputMode::Quiet:
+            out_ << names_[index] << ": " << TerminalText(message) << std::endl;
+            break;
+    }
+}
+
+void Reporter::Ended(WatchResult result) {
+    std::lock_guard lock(mutex_);
+    --watch_.running;
+    (result == WatchResult::Passed   ? watch_.passed
+     : result == WatchResult::Failed ? watch_.failed
+                                     : watch_.skipped) += 1;
+    if (mode_ == OutputMode::Plain) out_ << CounterText() << std::endl;
+    if (mode_ == OutputMode::Terminal) Redraw(true);
+}
+
+void Reporter::WatchSummary() {
+    std::lock_guard lock(mutex_);
+    if (mode_ == OutputMode::Json) {
+        out_ << "{\"event\":\"summary\",\"passed\":" << watch_.passed
+             << ",\"failed\":" << watch_.failed << ",\"skipped\":" << watch_.skipped
+             << ",\"in_progress\":" << watch_.running << ",\"since\":" << JsonString(watch_.since)
+             << "}" << std::endl;
+        return;
+    }
+    (watch_.failed > 0 ? err_ : out_) << CounterText() << std::endl;
 }
 
 }  // namespace kordel::cli

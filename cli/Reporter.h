@@ -52,6 +52,25 @@ class Reporter {
     // The terminal's width changed (Terminal mode).
     void Resize(int columns);
 
+    // ---- watch mode: slots come as ports appear, and a counter line of the updates
+    // since the start follows them on a terminal.
+    void StartWatch();
+    // A slot for `port` (what its link opens), shown as `label`; `jsonFields` are the
+    // port-added event's further members (without braces). Returns its index.
+    std::size_t AddSlot(const std::string& port, const std::string& label,
+                        const std::string& jsonFields);
+    void PortAdded(std::size_t index);
+    void PortRemoved(std::size_t index);
+    // The slot's update `run` (its plug, counted from 1) begins.
+    void Started(std::size_t index, int run);
+    // The module was left as it was; `message` says why.
+    void Skipped(std::size_t index, int run, const std::string& message);
+    enum class WatchResult { Passed, Failed, Skipped };
+    // The slot's update ended, retries included.
+    void Ended(WatchResult result);
+    // The counter line as the closing line.
+    void WatchSummary();
+
   private:
     friend class PortSink;
     struct PortState {
@@ -61,6 +80,12 @@ class Reporter {
         bool failed = false;
         std::string failure;  // the failure's last line, for the summary
         int updated = 0;      // updates that succeeded
+        std::string last;     // watch mode: the last result, kept while the port is away
+    };
+    struct WatchCounts {
+        bool on = false;
+        int passed = 0, failed = 0, skipped = 0, running = 0;
+        std::string since;  // "16:40:03 UTC"
     };
 
     void Progress(std::size_t index, int run, std::uint32_t position, std::uint32_t maximum);
@@ -72,6 +97,9 @@ class Reporter {
     void WriteError(std::size_t index, const std::string& message, const std::string& hint,
                     bool partialImage);
     void WriteSummary();
+    void WatchStatus(std::size_t index, const std::string& state);
+    std::string CounterText() const;
+    bool NamesPorts() const { return watch_.on || ports_.size() > 1; }
 
     OutputMode mode_;
     std::ostream& out_;
@@ -89,7 +117,10 @@ class Reporter {
     std::vector<DeferredError> deferredErrors_;
     int columns_;
     int runsPerPort_;
+    WatchCounts watch_;
+    std::vector<std::string> slotJson_;  // watch mode: each slot's port-added members
     bool drawn_ = false;
+    std::size_t drawnLines_ = 0;  // lines of the block on the terminal now
     int drawnWidth_ = 0;  // the widest line on the terminal now
     std::chrono::steady_clock::time_point lastDraw_;
 };
