@@ -1,9 +1,10 @@
 // Noticing ports on Linux: inotify on /dev and on the extra folders (a node made by the
 // kernel, a link made by udev or a simulator), and the kernel's uevent socket for the
-// tty devices that come and go. One ppoll() waits on all of them and on the cancel
-// token's eventfds; nothing wakes it while nothing happens.
+// tty devices that come and go. Both sit in one epoll set, which the link's cancellable
+// wait watches beside the token's eventfds; nothing wakes it while nothing happens.
 #include <linux/netlink.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 
@@ -14,6 +15,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "CancelTokenLinux.h"
 #include "PortWatch.h"
 #include "UniqueFd.h"
 
@@ -28,8 +30,8 @@ constexpr std::uint32_t FolderEvents =
 // A burst of uevents (a hub with many ports) must not overflow the socket's queue.
 constexpr int UeventBufferBytes = 1 << 20;
 
-std::string ErrnoText() {
-    return std::strerror(errno);
+std::string ErrnoText(int error = errno) {
+    return std::strerror(error);
 }
 
 // The kernel's device events, or an invalid descriptor where the socket cannot be had
@@ -65,6 +67,16 @@ bool IsTtyEvent(std::string_view message) {
 struct TPortWatch::TPlatform {
     UniqueFd inotify;
     UniqueFd uevents;
+    UniqueFd sources;  // epoll over the two: readable when either is
+
+    void AddSource(const UniqueFd& fd) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd.get();
+        if (::epoll_ctl(sources.get(), EPOLL_CTL_ADD, fd.get(), &event) != 0) {
+            throw std::runtime_error("Cannot watch for ports that appear (epoll): " + ErrnoText());
+        }
+    }
 
     void WatchFolder(const std::string& folder) {
         if (::inotify_add_watch(inotify.get(), folder.c_str(), FolderEvents | IN_ONLYDIR) < 0) {
@@ -90,6 +102,7 @@ struct TPortWatch::TPlatform {
     bool DrainUevents() {
         char buffer[8 * 1024];
         bool tty = false;
+        if (!uevents) return false;
         for (;;) {
             const ssize_t n = ::recv(uevents.get(), buffer, sizeof buffer, MSG_DONTWAIT);
             if (n < 0) return tty || errno == ENOBUFS;
@@ -108,38 +121,29 @@ TPortWatch::TPortWatch(const std::vector<std::string>& extraFolders)
     platform_->WatchFolder("/dev");
     for (const auto& folder : extraFolders) platform_->WatchFolder(folder);
     platform_->uevents = OpenUeventSocket();
+    platform_->sources.reset(::epoll_create1(EPOLL_CLOEXEC));
+    if (!platform_->sources) {
+        throw std::runtime_error("Cannot watch for ports that appear (epoll): " + ErrnoText());
+    }
+    platform_->AddSource(platform_->inotify);
+    if (platform_->uevents) platform_->AddSource(platform_->uevents);
 }
 
 TPortWatch::~TPortWatch() = default;
 
 TPortWatch::TWake TPortWatch::Wait(std::chrono::milliseconds limit, const TCancelToken& cancel) {
     const auto deadline = Clock::now() + limit;
-    TCancelWakeHandle wakes[TCancelToken::MaxChain];
-    const std::size_t nWakes = CancelWakeHandles(&cancel, wakes);
-    pollfd p[2 + TCancelToken::MaxChain] = {{platform_->inotify.get(), POLLIN, 0},
-                                            {platform_->uevents.get(), POLLIN, 0}};
-    for (std::size_t i = 0; i < nWakes; ++i) p[2 + i] = {wakes[i], POLLIN, 0};
     for (;;) {
-        if (cancel.Reason() != 0) return TWake::Cancelled;
-        const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec ts{static_cast<time_t>(ns / 1'000'000'000),
-                          static_cast<long>(ns % 1'000'000'000)};
-        const int n = ::ppoll(p, 2 + nWakes, &ts, nullptr);
-        if (n < 0 && errno != EINTR) {
-            throw std::runtime_error("Cannot wait for ports that appear: " + ErrnoText());
+        const TPollResult ready = PollCancellable(platform_->sources.get(), POLLIN, deadline, &cancel);
+        if (ready.cancelled) return TWake::Cancelled;
+        if (ready.error != 0) {
+            throw std::runtime_error("Cannot wait for ports that appear: " + ErrnoText(ready.error));
         }
-        if (cancel.Reason() != 0) return TWake::Cancelled;
-        // An eventfd readable without a reason (a token reset meanwhile, or shared with a
-        // forked process) would wake this wait again and again: it is left out.
-        for (std::size_t i = 2; i < 2 + nWakes; ++i) {
-            if (n > 0 && p[i].revents != 0) p[i].fd = -1;
-        }
-        bool changed = false;
-        if (n > 0 && p[0].revents != 0) changed = platform_->DrainInotify() || changed;
-        if (n > 0 && p[1].revents != 0) changed = platform_->DrainUevents() || changed;
-        if (changed) return TWake::Changed;
-        if (Clock::now() >= deadline) return TWake::TimedOut;
+        if (ready.revents == 0) return TWake::TimedOut;
+        // Both are read empty, so that the set is quiet again for the next wait.
+        const bool inFolders = platform_->DrainInotify();
+        const bool ttyEvent = platform_->DrainUevents();
+        if (inFolders || ttyEvent) return TWake::Changed;
     }
 }
 
