@@ -88,6 +88,20 @@ bool ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
     return ok;
 }
 
+// The exit status of a run that ended with `outcome`; a cancelled run's is the signal's.
+int OutcomeExitCode(cli::Outcome outcome, const TCancelToken& cancelAll) {
+    switch (outcome) {
+        case cli::Outcome::Ok:
+        case cli::Outcome::Skipped:
+            return ExitOk;
+        case cli::Outcome::Failed:
+            return ExitFailed;
+        case cli::Outcome::Cancelled:
+            return cli::CancelExitCode(cancelAll.Reason());
+    }
+    return ExitFailed;
+}
+
 // Watch mode until a signal; its exit status.
 int WatchPorts(const cli::Options& options, const cli::FlashPlan& plan, cli::Reporter& reporter,
                TCancelToken& cancelAll) {
@@ -100,18 +114,11 @@ int WatchPorts(const cli::Options& options, const cli::FlashPlan& plan, cli::Rep
         return ExitFailed;
     }
     reporter.WatchSummary();
-    switch (outcome) {
-        case cli::Outcome::Ok:
-        case cli::Outcome::Skipped:
-            return ExitOk;
-        case cli::Outcome::Failed:
-            return ExitFailed;
-        case cli::Outcome::Cancelled:
-            std::cerr << "kordel-flash: stopped in the middle of an update: that module now holds "
-                         "a partial image and needs a new update\n";
-            return cli::CancelExitCode(cancelAll.Reason());
+    if (outcome == cli::Outcome::Cancelled) {
+        std::cerr << "kordel-flash: stopped in the middle of an update: that module now holds "
+                     "a partial image and needs a new update\n";
     }
-    return ExitFailed;
+    return OutcomeExitCode(outcome, cancelAll);
 }
 
 }  // namespace
@@ -220,14 +227,5 @@ int main(int argc, char** argv) {
         if (!held) outcome = cli::Outcome::Failed;
     }
     reporter.Summary();
-    switch (outcome) {
-        case cli::Outcome::Ok:
-        case cli::Outcome::Skipped:
-            return ExitOk;
-        case cli::Outcome::Failed:
-            return ExitFailed;
-        case cli::Outcome::Cancelled:
-            return cli::CancelExitCode(cancelAll->Reason());
-    }
-    return ExitFailed;
+    return OutcomeExitCode(outcome, *cancelAll);
 }
