@@ -35,26 +35,40 @@ namespace {
 using namespace kordel;
 using Clock = std::chrono::steady_clock;
 
+// Starts `args[0]` with `args` and its standard output on a pipe (standard error to
+// /dev/null); returns the child and sets `output` to the pipe's reading end.
+pid_t SpawnWithOutputPipe(std::vector<std::string> args, int& output) {
+    int out[2];
+    if (::pipe(out) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (failed != 0) {
+        ::close(out[0]);
+        throw std::runtime_error("cannot start " + args[0]);
+    }
+    output = out[0];
+    return pid;
+}
+
 // A kordel-sim process; its first output line is the port.
 class SimProcess {
   public:
     explicit SimProcess(const char* program) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>(program), nullptr};
-        if (posix_spawn(&pid_, program, &actions, nullptr, argv, environ) != 0) {
-            throw std::runtime_error(std::string("cannot start ") + program);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
+        int out = -1;
+        pid_ = SpawnWithOutputPipe({program}, out);
         char c;
-        while (::read(out[0], &c, 1) == 1 && c != '\n') port_ += c;
-        ::close(out[0]);
+        while (::read(out, &c, 1) == 1 && c != '\n') port_ += c;
+        ::close(out);
         if (port_.empty()) throw std::runtime_error("kordel-sim printed no port");
     }
     ~SimProcess() {
@@ -131,23 +145,9 @@ void BenchAuditAppend(const TFirmwareImage& image) {
 class WatchProcess {
   public:
     WatchProcess(const std::string& flash, const std::string& folder) {
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args = {flash, "--watch", "--json", "--port", folder + "/ttySIM*"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, flash.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            throw std::runtime_error("cannot start " + flash);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        reader_ = std::thread([this, fd = out[0]] { Read(fd); });
+        int out = -1;
+        pid_ = SpawnWithOutputPipe({flash, "--watch", "--json", "--port", folder + "/ttySIM*"}, out);
+        reader_ = std::thread([this, out] { Read(out); });
     }
     ~WatchProcess() {
         ::kill(pid_, SIGTERM);
