@@ -128,37 +128,29 @@ std::string AuditLine(const TAuditRecord& r) {
 }
 
 TAttemptRecorder::TAttemptRecorder(TAuditRecord context, TProgressSink* inner)
-    : record_(std::move(context)), inner_(inner), start_(std::chrono::steady_clock::now()) {
+    : TForwardingSink(inner), record_(std::move(context)), start_(std::chrono::steady_clock::now()) {
     record_.time = std::chrono::system_clock::now();
-}
-
-void TAttemptRecorder::SetMaximum(std::uint32_t maximum) {
-    if (inner_) inner_->SetMaximum(maximum);
-}
-
-void TAttemptRecorder::SetPosition(std::uint32_t position) {
-    if (inner_) inner_->SetPosition(position);
 }
 
 void TAttemptRecorder::StepStarted(TUpdateStep step) {
     record_.step = step;
-    if (inner_) inner_->StepStarted(step);
+    TForwardingSink::StepStarted(step);
 }
 
 void TAttemptRecorder::Identified(std::span<const std::uint8_t> reply) {
     record_.module.emplace();
     record_.module->bootInfo.assign(reply.begin(), reply.end());
-    if (inner_) inner_->Identified(reply);
+    TForwardingSink::Identified(reply);
 }
 
 void TAttemptRecorder::CpuIdRead(const std::array<std::uint8_t, 12>& cpuId) {
     if (record_.module) record_.module->cpuId = cpuId;
-    if (inner_) inner_->CpuIdRead(cpuId);
+    TForwardingSink::CpuIdRead(cpuId);
 }
 
 void TAttemptRecorder::BlockWritten(std::uint32_t block) {
     record_.blocks = block + 1;
-    if (inner_) inner_->BlockWritten(block);
+    TForwardingSink::BlockWritten(block);
 }
 
 TAuditRecord TAttemptRecorder::Finish(bool ok, const std::string& message) const {

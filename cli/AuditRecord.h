@@ -82,12 +82,10 @@ std::optional<std::string> PrintableField(std::span<const std::uint8_t> record, 
 // Collects the record of one attempt while passing every report on to `inner` (the
 // terminal's or JSON's sink; may be null). Made just before RunUpdate, which the clock
 // of the record starts with.
-class TAttemptRecorder : public TProgressSink {
+class TAttemptRecorder : public TForwardingSink {
   public:
     TAttemptRecorder(TAuditRecord context, TProgressSink* inner);
 
-    void SetMaximum(std::uint32_t maximum) override;
-    void SetPosition(std::uint32_t position) override;
     void StepStarted(TUpdateStep step) override;
     void Identified(std::span<const std::uint8_t> reply) override;
     void CpuIdRead(const std::array<std::uint8_t, 12>& cpuId) override;
@@ -98,7 +96,6 @@ class TAttemptRecorder : public TProgressSink {
 
   private:
     TAuditRecord record_;
-    TProgressSink* inner_;
     std::chrono::steady_clock::time_point start_;
 };
 

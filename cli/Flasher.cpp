@@ -26,33 +26,17 @@ class ESkipped : public std::runtime_error {
 };
 
 // Passes every report on, and asks the skip check once the CPU-ID is known.
-class SkipGate : public TProgressSink {
+class SkipGate : public TForwardingSink {
   public:
-    SkipGate(TProgressSink* inner, const TSkipCheck* skip) : inner_(inner), skip_(skip) {}
-    void SetMaximum(std::uint32_t maximum) override {
-        if (inner_) inner_->SetMaximum(maximum);
-    }
-    void SetPosition(std::uint32_t position) override {
-        if (inner_) inner_->SetPosition(position);
-    }
-    void StepStarted(TUpdateStep step) override {
-        if (inner_) inner_->StepStarted(step);
-    }
-    void Identified(std::span<const std::uint8_t> reply) override {
-        if (inner_) inner_->Identified(reply);
-    }
-    void BlockWritten(std::uint32_t block) override {
-        if (inner_) inner_->BlockWritten(block);
-    }
+    SkipGate(TProgressSink* inner, const TSkipCheck* skip) : TForwardingSink(inner), skip_(skip) {}
     void CpuIdRead(const std::array<std::uint8_t, 12>& cpuId) override {
-        if (inner_) inner_->CpuIdRead(cpuId);
+        TForwardingSink::CpuIdRead(cpuId);
         if (skip_ && *skip_) {
             if (auto message = (*skip_)(cpuId)) throw ESkipped(*message);
         }
     }
 
   private:
-    TProgressSink* inner_;
     const TSkipCheck* skip_;
 };
 

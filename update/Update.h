@@ -59,6 +59,34 @@ class TProgressSink {
     virtual void BlockWritten(std::uint32_t /*block*/) {}
 };
 
+// Passes every report on to `inner` (nullptr: nowhere). A sink that only adds to some
+// reports derives from it and calls the forwarding version from its own.
+class TForwardingSink : public TProgressSink {
+  public:
+    explicit TForwardingSink(TProgressSink* inner) : inner_(inner) {}
+    void SetMaximum(std::uint32_t maximum) override {
+        if (inner_) inner_->SetMaximum(maximum);
+    }
+    void SetPosition(std::uint32_t position) override {
+        if (inner_) inner_->SetPosition(position);
+    }
+    void StepStarted(TUpdateStep step) override {
+        if (inner_) inner_->StepStarted(step);
+    }
+    void Identified(std::span<const std::uint8_t> reply) override {
+        if (inner_) inner_->Identified(reply);
+    }
+    void CpuIdRead(const std::array<std::uint8_t, 12>& cpuId) override {
+        if (inner_) inner_->CpuIdRead(cpuId);
+    }
+    void BlockWritten(std::uint32_t block) override {
+        if (inner_) inner_->BlockWritten(block);
+    }
+
+  private:
+    TProgressSink* inner_;
+};
+
 // CRC over 32-bit little-endian words: polynomial 04C11DB7, initial FFFFFFFF, no
 // reflection, no final XOR. `len` is a multiple of 4.
 std::uint32_t Crc32(const std::uint8_t* data, std::uint16_t len);
