@@ -159,12 +159,14 @@ class WatchProcess {
         std::unique_lock lock(mutex_);
         Clock::time_point when{};
         const auto found = [&] {
-            for (const auto& [time, line] : lines_) {
+            // Not a structured binding: clang 14 cannot capture one in the lambda below.
+            for (const auto& arrived : lines_) {
+                const std::string& line = arrived.second;
                 const bool all = std::all_of(parts.begin(), parts.end(), [&](const std::string& p) {
                     return line.find(p) != std::string::npos;
                 });
                 if (all) {
-                    when = time;
+                    when = arrived.first;
                     return true;
                 }
             }
