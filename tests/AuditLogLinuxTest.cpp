@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(AuditLogPosixTest, AFlockOfAnotherProgramIsTheRecordLock) {
+TEST(AuditLogLinuxTest, AFlockOfAnotherProgramIsTheRecordLock) {
     testing::TempDir dir;
     TAuditLog log("flock.log", std::chrono::milliseconds(100));
     UniqueFd other(::open("flock.log", O_RDWR | O_CLOEXEC));
