@@ -16,6 +16,7 @@
 #include "TempDir.h"
 
 using namespace kordel;
+using namespace kordel::qt;
 
 namespace {
 

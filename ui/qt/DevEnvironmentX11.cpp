@@ -8,7 +8,7 @@
 
 #include "TMain.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 namespace {
 
@@ -53,4 +53,4 @@ bool TopLevelWindowOfClassExists(const char* windowClass) {
     return screen && Search(c.get(), screen->root, windowClass, 2);
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

@@ -8,7 +8,7 @@
 #include "TMain.h"
 #include "TMsgBox.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 TMain* Main = nullptr;
 TDebug* Debug = nullptr;
@@ -63,4 +63,4 @@ TApplicationObjects::~TApplicationObjects() {
     Main = nullptr;
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

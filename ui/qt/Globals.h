@@ -9,7 +9,7 @@
 
 #include "PortList.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 class TMain;
 class TDebug;
@@ -40,4 +40,4 @@ class TApplicationObjects {
     std::unique_ptr<TLineEventDispatcher> dispatcher_;
 };
 
-}  // namespace kordel
+}  // namespace kordel::qt

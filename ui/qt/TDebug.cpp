@@ -5,7 +5,7 @@
 
 #include "Widgets.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 TDebug::TDebug(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName("Debug");
@@ -44,4 +44,4 @@ bool TDebug::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

@@ -6,7 +6,7 @@
 
 #include "DebugLog.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 class TDebug : public QWidget, public TDebugLog {
     Q_OBJECT
@@ -20,4 +20,4 @@ class TDebug : public QWidget, public TDebugLog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-}  // namespace kordel
+}  // namespace kordel::qt

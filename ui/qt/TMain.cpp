@@ -14,7 +14,7 @@
 #include "TDebug.h"
 #include "TMsgBox.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 namespace {
 
@@ -407,4 +407,4 @@ TPoint TMain::ThinBorder() {
     return {1, 1};
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

@@ -14,7 +14,7 @@
 #include "MainController.h"
 #include "Widgets.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 class TComIo;
 
@@ -120,4 +120,4 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
 // Whether a top-level window of the given class exists on this display (X11 only).
 bool TopLevelWindowOfClassExists(const char* windowClass);
 
-}  // namespace kordel
+}  // namespace kordel::qt

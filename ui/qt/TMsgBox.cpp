@@ -11,7 +11,7 @@ static void InitIconResources() {
     Q_INIT_RESOURCE(icons);
 }
 
-namespace kordel {
+namespace kordel::qt {
 
 TMsgBox::TMsgBox(QWidget* owner) : QDialog(owner) {
     InitIconResources();
@@ -101,4 +101,4 @@ void TMsgBox::reject() {
     done(mrCancel);
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

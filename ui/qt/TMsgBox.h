@@ -12,7 +12,7 @@
 #include "MsgBoxLayout.h"
 #include "Widgets.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 class TMsgBox : public QDialog {
     Q_OBJECT
@@ -48,4 +48,4 @@ class TMsgBox : public QDialog {
     bool ending_ = false;
 };
 
-}  // namespace kordel
+}  // namespace kordel::qt

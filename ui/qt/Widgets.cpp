@@ -10,7 +10,7 @@
 #include <QStyleOptionComboBox>
 #include <QWindow>
 
-namespace kordel {
+namespace kordel::qt {
 
 namespace {
 
@@ -212,4 +212,4 @@ void TOuterSize::Fit(QMargins frame) {
     }
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

@@ -14,7 +14,7 @@
 #include <QWidget>
 #include <functional>
 
-namespace kordel {
+namespace kordel::qt {
 
 // Where Debian's fonts-wine keeps its metric-compatible Windows fonts.
 inline constexpr const char* WineFontDir = "/usr/share/wine/fonts";
@@ -153,4 +153,4 @@ class TOuterSize : public QObject {
     int pollsLeft_ = 0;
 };
 
-}  // namespace kordel
+}  // namespace kordel::qt

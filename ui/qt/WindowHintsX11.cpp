@@ -12,7 +12,7 @@
 
 #include "Widgets.h"
 
-namespace kordel {
+namespace kordel::qt {
 
 namespace {
 
@@ -50,4 +50,4 @@ void SetCaptionOnlyDecorations(QWidget* window) {
     xcb_flush(c);
 }
 
-}  // namespace kordel
+}  // namespace kordel::qt

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     kordel::RecordProcessArguments(argc, argv);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(":/icons/kordel-update.png"));
-    kordel::TApplicationObjects objects;
-    kordel::Main->show();
+    kordel::qt::TApplicationObjects objects;
+    kordel::qt::Main->show();
     return app.exec();
 }
