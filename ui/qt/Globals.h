@@ -9,13 +9,16 @@
 
 #include "PortList.h"
 
+namespace kordel {
+class TComIo;
+class TLineEventDispatcher;
+}  // namespace kordel
+
 namespace kordel::qt {
 
 class TMain;
 class TDebug;
 class TMsgBox;
-class TComIo;
-class TLineEventDispatcher;
 
 extern TMain* Main;
 extern TDebug* Debug;

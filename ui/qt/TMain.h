@@ -14,9 +14,11 @@
 #include "MainController.h"
 #include "Widgets.h"
 
-namespace kordel::qt {
-
+namespace kordel {
 class TComIo;
+}  // namespace kordel
+
+namespace kordel::qt {
 
 class TMain : public QWidget, public TMainView, public TPlacementWindow {
     Q_OBJECT

@@ -41,7 +41,7 @@ bool AnswersWithoutWindow(int argc, char** argv, int& exitCode) {
 
 int main(int argc, char** argv) {
     if (int exitCode = 0; AnswersWithoutWindow(argc, argv, exitCode)) return exitCode;
-    kordel::RecordProcessArguments(argc, argv);
+    kordel::qt::RecordProcessArguments(argc, argv);
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(":/icons/kordel-update.png"));
     kordel::qt::TApplicationObjects objects;
