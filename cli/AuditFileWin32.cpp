@@ -11,6 +11,7 @@
 
 #include "AuditFile.h"
 #include "TextWin32.h"
+#include "UniqueHandleWin32.h"
 
 namespace kordel::cli {
 
@@ -53,15 +54,15 @@ bool NamesADevice(std::wstring_view path) {
 
 class Win32AuditFile : public TAuditFile {
   public:
-    Win32AuditFile(std::string path, HANDLE handle) : TAuditFile(std::move(path)), h_(handle) {}
-    ~Win32AuditFile() override { ::CloseHandle(h_); }
+    Win32AuditFile(std::string path, TKernelHandle handle)
+        : TAuditFile(std::move(path)), file_(std::move(handle)) {}
 
     bool TryLock(bool exclusive) override {
         OVERLAPPED o{};
         o.Offset = LockOffsetLow;
         o.OffsetHigh = LockOffsetHigh;
         const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-        if (::LockFileEx(h_, flags, 0, 1, 0, &o)) return true;
+        if (::LockFileEx(file_.get(), flags, 0, 1, 0, &o)) return true;
         if (::GetLastError() == ERROR_LOCK_VIOLATION) return false;
         Fail("Cannot lock the log", LastError());
     }
@@ -70,12 +71,12 @@ class Win32AuditFile : public TAuditFile {
         OVERLAPPED o{};
         o.Offset = LockOffsetLow;
         o.OffsetHigh = LockOffsetHigh;
-        ::UnlockFileEx(h_, 0, 1, 0, &o);
+        ::UnlockFileEx(file_.get(), 0, 1, 0, &o);
     }
 
     std::uint64_t Size() override {
         LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(h_, &size)) Fail("Cannot read the log", LastError());
+        if (!::GetFileSizeEx(file_.get(), &size)) Fail("Cannot read the log", LastError());
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
@@ -83,7 +84,7 @@ class Win32AuditFile : public TAuditFile {
         OVERLAPPED o = At(offset);
         DWORD n = 0;
         const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-        if (::ReadFile(h_, buffer, want, &n, &o)) return n;
+        if (::ReadFile(file_.get(), buffer, want, &n, &o)) return n;
         if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
         Fail("Cannot read the log", LastError());
     }
@@ -93,7 +94,7 @@ class Win32AuditFile : public TAuditFile {
             // With append-only access every write goes to the end of the file.
             DWORD n = 0;
             const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-            if (!::WriteFile(h_, bytes.data(), want, &n, nullptr)) {
+            if (!::WriteFile(file_.get(), bytes.data(), want, &n, nullptr)) {
                 Fail("Cannot write the log", LastError());
             }
             if (n == 0) Fail("Cannot write the log", ERROR_DISK_FULL);
@@ -102,11 +103,11 @@ class Win32AuditFile : public TAuditFile {
     }
 
     void Sync() override {
-        if (!::FlushFileBuffers(h_)) Fail("Cannot flush the log to the disk", LastError());
+        if (!::FlushFileBuffers(file_.get())) Fail("Cannot flush the log to the disk", LastError());
     }
 
   private:
-    HANDLE h_;
+    TKernelHandle file_;
 };
 
 }  // namespace
@@ -122,16 +123,15 @@ std::unique_ptr<TAuditFile> TAuditFile::Open(const std::string& path, Access acc
         throw EAuditLog(what + std::string(" '") + path + "': it is not a regular file");
     }
     // Other processes of the station append and read at the same time.
-    HANDLE h =
+    TKernelHandle h = OwnedOrEmpty(
         ::CreateFileW(wide.c_str(), append ? (GENERIC_READ | FILE_APPEND_DATA) : GENERIC_READ,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) throw EAuditLog(AuditFileError(what, path, LastError()));
-    if (::GetFileType(h) != FILE_TYPE_DISK) {
-        ::CloseHandle(h);
+                      append ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) throw EAuditLog(AuditFileError(what, path, LastError()));
+    if (::GetFileType(h.get()) != FILE_TYPE_DISK) {
         throw EAuditLog(what + std::string(" '") + path + "': it is not a regular file");
     }
-    return std::make_unique<Win32AuditFile>(path, h);
+    return std::make_unique<Win32AuditFile>(path, std::move(h));
 }
 
 std::string SystemErrorText(int error) {

@@ -17,6 +17,7 @@
 #include "CancelTokenWin32.h"
 #include "SystemWin32.h"
 #include "TextWin32.h"
+#include "UniqueHandleWin32.h"
 
 namespace kordel {
 
@@ -103,38 +104,6 @@ TComEvents FromEvMask(DWORD mask) {
     return events;
 }
 
-// A kernel handle closed with its owner.
-class TOwnedHandle {
-  public:
-    TOwnedHandle() = default;
-    explicit TOwnedHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~TOwnedHandle() { reset(); }
-    TOwnedHandle(const TOwnedHandle&) = delete;
-    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
-    TOwnedHandle& operator=(TOwnedHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            h_ = other.h_;
-            other.h_ = nullptr;
-        }
-        return *this;
-    }
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-    void reset() {
-        if (h_) ::CloseHandle(h_);
-        h_ = nullptr;
-    }
-    HANDLE release() {
-        HANDLE h = h_;
-        h_ = nullptr;
-        return h;
-    }
-
-  private:
-    HANDLE h_ = nullptr;
-};
-
 enum class TOperationKind { okWrite, okRead };
 
 // One read or write: the overlapped record with its own manual-reset event, created
@@ -144,7 +113,7 @@ struct TAsync {
     OVERLAPPED Overlapped{};
     TOperationKind Kind;
     std::vector<std::uint8_t> Data;
-    TOwnedHandle Event;
+    TKernelHandle Event;
 
     explicit TAsync(TOperationKind kind)
         : Kind(kind), Event(::CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
@@ -172,7 +141,7 @@ class TComPortWin32 final : public TComPort {
         HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return LastError();
-        port_ = TOwnedHandle(h);
+        port_.reset(h);
         return 0;
     }
 
@@ -292,8 +261,8 @@ class TComPortWin32 final : public TComPort {
     // ------------------------------------------------------------ the watcher
 
     void PlatformBeginWatch(TComEvents events) override {
-        watchStop_ = TOwnedHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        watchEvent_ = TOwnedHandle(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
+        watchStop_ = TKernelHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        watchEvent_ = TKernelHandle(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
         watchMask_ = ToEvMask(events);
         if (!WatchLineEventsHere()) watchMask_ = 0;
         watchPending_ = false;
@@ -452,10 +421,10 @@ class TComPortWin32 final : public TComPort {
         return 0;
     }
 
-    TOwnedHandle port_;
+    TKernelHandle port_;
 
-    TOwnedHandle watchStop_;
-    TOwnedHandle watchEvent_;
+    TKernelHandle watchStop_;
+    TKernelHandle watchEvent_;
     OVERLAPPED watchOverlapped_{};
     DWORD watchResult_ = 0;
     DWORD watchMask_ = 0;

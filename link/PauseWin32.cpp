@@ -12,6 +12,7 @@
 #include "CancelTokenWin32.h"
 #include "Pause.h"
 #include "SystemWin32.h"
+#include "UniqueHandleWin32.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -21,20 +22,16 @@ namespace kordel {
 
 namespace {
 
+// A high-resolution waitable timer where the system has one, else an ordinary one.
 struct TimerHandle {
-    HANDLE handle = nullptr;
+    TKernelHandle handle;
     bool highResolution = false;
-    TimerHandle() {
-        handle = ::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                          TIMER_ALL_ACCESS);
+    TimerHandle()
+        : handle(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          TIMER_ALL_ACCESS)) {
         highResolution = handle != nullptr;
-        if (!handle) handle = ::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+        if (!handle) handle.reset(::CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
     }
-    ~TimerHandle() {
-        if (handle) ::CloseHandle(handle);
-    }
-    TimerHandle(const TimerHandle&) = delete;
-    TimerHandle& operator=(const TimerHandle&) = delete;
 };
 
 // The system timer's rate, set through winmm. Only systems without high-resolution
@@ -89,9 +86,9 @@ bool PauseMs(int ms, const TCancelToken* cancel) noexcept {
         FineTimerPeriod period(!timer.highResolution);
         LARGE_INTEGER due;
         due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;  // relative, in 100 ns units
-        if (::SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE)) {
-            const TWaitEnd end = WaitCancellable(timer.handle, INFINITE, cancel);
-            ::CancelWaitableTimer(timer.handle);
+        if (::SetWaitableTimer(timer.handle.get(), &due, 0, nullptr, nullptr, FALSE)) {
+            const TWaitEnd end = WaitCancellable(timer.handle.get(), INFINITE, cancel);
+            ::CancelWaitableTimer(timer.handle.get());
             return end != TWaitEnd::Cancelled;
         }
     }

@@ -16,6 +16,7 @@
 
 #include "PortList.h"
 #include "TextWin32.h"
+#include "UniqueHandleWin32.h"
 
 namespace kordel {
 
@@ -34,23 +35,12 @@ constexpr int MaxLevels = 4;
 
 const wchar_t* const DevicePrefix = L"\\\\.\\";
 
-class TRegKey {
-  public:
-    TRegKey() = default;
-    explicit TRegKey(HKEY key) : key_(key == INVALID_HANDLE_VALUE ? nullptr : key) {}
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    ~TRegKey() {
-        if (key_) ::RegCloseKey(key_);
-    }
-    bool Open(HKEY root, const wchar_t* path) {
-        return ::RegOpenKeyExW(root, path, 0, KEY_READ, &key_) == ERROR_SUCCESS;
-    }
-    HKEY get() const { return key_; }
-
-  private:
-    HKEY key_ = nullptr;
-};
+// The key at `path` under `root`, opened for reading; empty when it cannot be opened.
+TRegKeyHandle OpenKeyForReading(HKEY root, const wchar_t* path) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
+    return TRegKeyHandle(key);
+}
 
 // The value's data as text, up to its first NUL.
 std::wstring DataText(const BYTE* data, DWORD bytes) {
@@ -134,23 +124,17 @@ constexpr GUID PortsClass = {
 constexpr DEVPROPKEY BusReportedDeviceDesc = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
 
-// A device information set, destroyed with its owner.
-class TDeviceSet {
-  public:
-    TDeviceSet(const TSetupApi& api, HDEVINFO set)
-        : api_(api), set_(set == INVALID_HANDLE_VALUE ? nullptr : set) {}
-    TDeviceSet(const TDeviceSet&) = delete;
-    TDeviceSet& operator=(const TDeviceSet&) = delete;
-    ~TDeviceSet() {
-        if (set_) api_.DestroyList(set_);
-    }
-    HDEVINFO get() const { return set_; }
-    explicit operator bool() const { return set_ != nullptr; }
-
-  private:
-    const TSetupApi& api_;
-    HDEVINFO set_;
+// Destroys a device information set through setupapi, which is loaded at run time.
+struct TDeviceSetDeleter {
+    using pointer = HDEVINFO;
+    const TSetupApi* api;
+    void operator()(HDEVINFO set) const noexcept { api->DestroyList(set); }
 };
+using TDeviceSet = UniqueHandle<TDeviceSetDeleter>;
+
+TDeviceSet OwnedDeviceSet(const TSetupApi& api, HDEVINFO set) {
+    return OwnedOrEmpty<TDeviceSet>(set, TDeviceSetDeleter{&api});
+}
 
 // One device of a set, with the questions the listing asks of it.
 class TDevice {
@@ -187,9 +171,10 @@ class TDevice {
 
     // The port name that the device's own registry key gives it.
     std::wstring PortName() const {
-        TRegKey key(api_.OpenDevRegKey(set_, const_cast<SP_DEVINFO_DATA*>(&data_), DICS_FLAG_GLOBAL,
-                                       0, DIREG_DEV, KEY_READ));
-        if (!key.get()) return {};
+        const auto key = OwnedOrEmpty<TRegKeyHandle>(
+            api_.OpenDevRegKey(set_, const_cast<SP_DEVINFO_DATA*>(&data_), DICS_FLAG_GLOBAL, 0,
+                               DIREG_DEV, KEY_READ));
+        if (!key) return {};
         std::array<BYTE, ValueDataBytes> data{};
         DWORD type = 0;
         DWORD bytes = data.size() - sizeof(wchar_t);
@@ -234,7 +219,7 @@ void AddUsbDevice(const TSetupApi& api, const std::wstring& deviceId, TPortIdent
     id.ProductId = IdField(deviceId, L"PID_");
     const std::wstring last = deviceId.substr(deviceId.rfind(L'\\') + 1);
     if (last.find(L'&') == std::wstring::npos) id.SerialNumber = Utf16ToUtf8(last);
-    TDeviceSet set(api, api.CreateList(nullptr, nullptr));
+    const TDeviceSet set = OwnedDeviceSet(api, api.CreateList(nullptr, nullptr));
     if (!set) return;
     SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
@@ -285,7 +270,8 @@ std::map<std::wstring, TKnownPort> KnownPorts() {
     std::map<std::wstring, TKnownPort> known;
     const TSetupApi* api = TSetupApi::Get();
     if (!api) return known;
-    TDeviceSet set(*api, api->GetClassDevs(&PortsClass, nullptr, nullptr, DIGCF_PRESENT));
+    const TDeviceSet set =
+        OwnedDeviceSet(*api, api->GetClassDevs(&PortsClass, nullptr, nullptr, DIGCF_PRESENT));
     if (!set) return known;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA data{};
@@ -306,8 +292,8 @@ std::map<std::wstring, TKnownPort> KnownPorts() {
 // ---------------------------------------------------------------- the registry list
 
 std::optional<std::vector<std::wstring>> RegisteredNames() {
-    TRegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM")) return std::nullopt;
+    const TRegKeyHandle key = OpenKeyForReading(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    if (!key) return std::nullopt;
     std::vector<std::wstring> names;
     for (DWORD index = 0;; ++index) {
         std::array<wchar_t, ValueNameUnits> valueName{};

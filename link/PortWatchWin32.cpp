@@ -26,6 +26,7 @@
 
 #include "CancelTokenWin32.h"
 #include "PortWatch.h"
+#include "UniqueHandleWin32.h"
 
 namespace kordel {
 
@@ -49,69 +50,12 @@ std::string ErrorText(const char* what, DWORD error) {
     return std::string(what) + " (Error: " + std::to_string(error) + ")";
 }
 
-// A kernel handle closed with its owner.
-class TEventHandle {
-  public:
-    explicit TEventHandle(bool manualReset)
-        : h_(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {
-        if (!h_) throw std::runtime_error(ErrorText("Cannot create an event", ::GetLastError()));
-    }
-    ~TEventHandle() { ::CloseHandle(h_); }
-    TEventHandle(const TEventHandle&) = delete;
-    TEventHandle& operator=(const TEventHandle&) = delete;
-    HANDLE get() const { return h_; }
-
-  private:
-    HANDLE h_;
-};
-
-class TRegKey {
-  public:
-    TRegKey() = default;
-    ~TRegKey() { reset(); }
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    LONG Open(const wchar_t* path) {
-        reset();
-        return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_NOTIFY, &key_);
-    }
-    HKEY get() const { return key_; }
-    void reset() {
-        if (key_) ::RegCloseKey(key_);
-        key_ = nullptr;
-    }
-
-  private:
-    HKEY key_ = nullptr;
-};
-
-class TWindow {
-  public:
-    explicit TWindow(HWND window) : window_(window) {}
-    ~TWindow() {
-        if (window_) ::DestroyWindow(window_);
-    }
-    TWindow(const TWindow&) = delete;
-    TWindow& operator=(const TWindow&) = delete;
-    HWND get() const { return window_; }
-
-  private:
-    HWND window_;
-};
-
-class TDeviceNotification {
-  public:
-    explicit TDeviceNotification(HDEVNOTIFY notification) : notification_(notification) {}
-    ~TDeviceNotification() {
-        if (notification_) ::UnregisterDeviceNotification(notification_);
-    }
-    TDeviceNotification(const TDeviceNotification&) = delete;
-    TDeviceNotification& operator=(const TDeviceNotification&) = delete;
-    explicit operator bool() const { return notification_ != nullptr; }
-
-  private:
-    HDEVNOTIFY notification_;
-};
+// A new event, not signalled.
+TKernelHandle NewEvent(bool manualReset) {
+    TKernelHandle event(::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr));
+    if (!event) throw std::runtime_error(ErrorText("Cannot create an event", ::GetLastError()));
+    return event;
+}
 
 LRESULT CALLBACK WatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
@@ -143,14 +87,13 @@ ATOM WatchWindowClass() {
 // The registry's port list, watched for new, changed and removed values.
 class TSerialCommWatch {
   public:
-    TSerialCommWatch() : event_(false) {}
     HANDLE Event() const { return event_.get(); }
 
     // Asks for the next change to be signalled; "" or what failed.
     std::string Arm() {
-        const bool hasList = key_.Open(SerialCommKey) == ERROR_SUCCESS;
+        const bool hasList = Open(SerialCommKey) == ERROR_SUCCESS;
         if (!hasList) {
-            const LONG opened = key_.Open(DeviceMapKey);
+            const LONG opened = Open(DeviceMapKey);
             if (opened != ERROR_SUCCESS) return ErrorText("Cannot open HKLM\\HARDWARE\\DEVICEMAP", opened);
         }
         const LONG armed = ::RegNotifyChangeKeyValue(
@@ -161,16 +104,24 @@ class TSerialCommWatch {
     }
 
   private:
-    TEventHandle event_;
-    TRegKey key_;
+    LONG Open(const wchar_t* path) {
+        key_.reset();
+        HKEY key = nullptr;
+        const LONG opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_NOTIFY, &key);
+        key_.reset(key);
+        return opened;
+    }
+
+    TKernelHandle event_ = NewEvent(false);
+    TRegKeyHandle key_;
 };
 
 }  // namespace
 
 struct TPortWatch::TPlatform {
-    TEventHandle changed{false};
-    TEventHandle stop{true};
-    TEventHandle started{true};
+    TKernelHandle changed = NewEvent(false);
+    TKernelHandle stop = NewEvent(true);
+    TKernelHandle started = NewEvent(true);
     std::mutex mutex;
     std::string failure;  // what stopped the watch; under mutex
     std::thread thread;
@@ -219,14 +170,14 @@ struct TPortWatch::TPlatform {
         if (!WatchWindowClass()) {
             return Fail(ErrorText("Cannot register the port watch's window class", ::GetLastError()));
         }
-        const TWindow window(::CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                               nullptr, ::GetModuleHandleW(nullptr),
-                                               changed.get()));
-        if (!window.get()) {
+        const TWindowHandle window(::CreateWindowExW(0, WindowClass, L"", 0, 0, 0, 0, 0,
+                                                     HWND_MESSAGE, nullptr,
+                                                     ::GetModuleHandleW(nullptr), changed.get()));
+        if (!window) {
             return Fail(ErrorText("Cannot create the port watch's window", ::GetLastError()));
         }
-        const TDeviceNotification comPorts(Register(window.get(), ComPortInterface));
-        const TDeviceNotification serialPorts(Register(window.get(), SerialEnumeratorInterface));
+        const TDeviceNotifyHandle comPorts(Register(window.get(), ComPortInterface));
+        const TDeviceNotifyHandle serialPorts(Register(window.get(), SerialEnumeratorInterface));
         if (!comPorts || !serialPorts) {
             return Fail(ErrorText("Cannot register for device-change notifications",
                                   ::GetLastError()));

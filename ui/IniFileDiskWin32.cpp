@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <type_traits>
 
 #include "TextWin32.h"
+#include "UniqueHandleWin32.h"
 
 namespace kordel {
 
@@ -15,15 +15,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE h) const { ::CloseHandle(h); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
-UniqueHandle OpenFile(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
-    const HANDLE h = ::CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    return UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+TKernelHandle OpenFile(const fs::path& path, DWORD access, DWORD share, DWORD disposition) {
+    return OwnedOrEmpty(::CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The system's words for an error code, without the line end and full stop it appends
@@ -56,7 +50,7 @@ bool WriteAll(HANDLE h, const std::string& bytes) {
 
 // The number of names the file has, or nothing when it cannot be opened to ask.
 std::optional<DWORD> LinkCount(const fs::path& path) {
-    const UniqueHandle h = OpenFile(path, FILE_READ_ATTRIBUTES,
+    const TKernelHandle h = OpenFile(path, FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!h || !::GetFileInformationByHandle(h.get(), &info)) return std::nullopt;
@@ -89,7 +83,7 @@ Outcome ReplaceByRename(const fs::path& path, const std::string& bytes, bool old
     fs::path temp = path;
     temp += ".tmp~" + std::to_string(::GetCurrentProcessId());
     {
-        const UniqueHandle h = OpenFile(temp, GENERIC_WRITE, 0, CREATE_NEW);
+        const TKernelHandle h = OpenFile(temp, GENERIC_WRITE, 0, CREATE_NEW);
         if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED ? Outcome::FolderRefused : Outcome::Failed;
         if (!WriteAll(h.get(), bytes) || !::FlushFileBuffers(h.get())) {
             ::DeleteFileW(temp.c_str());
@@ -107,7 +101,7 @@ Outcome ReplaceByRename(const fs::path& path, const std::string& bytes, bool old
 // Not atomic: used only where the folder refuses a new file, or where the file has
 // several names that must all see the change.
 bool RewriteInPlace(const fs::path& path, const std::string& bytes) {
-    const UniqueHandle h = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    const TKernelHandle h = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
     return h && WriteAll(h.get(), bytes) && ::SetEndOfFile(h.get()) && ::FlushFileBuffers(h.get());
 }
 
@@ -119,7 +113,7 @@ bool IsReadOnlySettingsFile(const fs::path& path) {
     if (attributes & FILE_ATTRIBUTE_READONLY) return true;
     // The access list may refuse this user even where the attribute allows writing. Asking
     // for write access with every sharing mode neither changes the file nor stops others.
-    const UniqueHandle h = OpenFile(path, GENERIC_WRITE,
+    const TKernelHandle h = OpenFile(path, GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
     return !h && ::GetLastError() == ERROR_ACCESS_DENIED;
 }
@@ -127,7 +121,7 @@ bool IsReadOnlySettingsFile(const fs::path& path) {
 TSettingsRead ReadSettingsFile(const fs::path& path, std::size_t limit, std::string& bytes,
                                std::string& reason) {
     // A folder in the file's place fails here with "access denied".
-    const UniqueHandle h =
+    const TKernelHandle h =
         OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     auto refuse = [&](DWORD error) {
         reason = ErrorText(error);

@@ -857,7 +857,7 @@ TEST_F(DistCopyTest, CopiesTheExecutableUnderItsVersionedName) {
     EXPECT_FALSE(without.logShown) << "no environment window: nothing happens";
     EXPECT_TRUE(std::filesystem::is_empty("dist"));
 
-    WindowHandle environment(CreateDevEnvironmentWindow());
+    TWindowHandle environment(CreateDevEnvironmentWindow());
     ASSERT_NE(environment.get(), nullptr);
     std::filesystem::remove_all("dist");
     const Run noFolder = StartProgram();

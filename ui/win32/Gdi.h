@@ -3,34 +3,15 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
-#include <type_traits>
+
+#include "UniqueHandleWin32.h"
 
 namespace kordel::win32 {
 
-struct GdiObjectDeleter {
-    void operator()(HGDIOBJ object) const {
-        if (object) ::DeleteObject(object);
-    }
-};
-using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, GdiObjectDeleter>;
-using BrushHandle = std::unique_ptr<std::remove_pointer_t<HBRUSH>, GdiObjectDeleter>;
-
-struct IconDeleter {
-    void operator()(HICON icon) const {
-        if (icon) ::DestroyIcon(icon);
-    }
-};
-using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
-
-// A window destroyed with its owner object (children go with their parent).
-struct WindowDeleter {
-    void operator()(HWND window) const {
-        if (window && ::IsWindow(window)) ::DestroyWindow(window);
-    }
-};
-using WindowHandle = std::unique_ptr<std::remove_pointer_t<HWND>, WindowDeleter>;
+using FontHandle = UniqueHandle<THandleDeleter<HFONT, &::DeleteObject>>;
+using BrushHandle = UniqueHandle<THandleDeleter<HBRUSH, &::DeleteObject>>;
+using IconHandle = UniqueHandle<THandleDeleter<HICON, &::DestroyIcon>>;
 
 // The font `face` whose characters are `pixels` high (a negative height asks for the
 // character height, not the cell height), as the designs give them.

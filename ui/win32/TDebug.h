@@ -27,7 +27,7 @@ class TDebug : public TDebugLog {
                                      UINT_PTR id, DWORD_PTR self);
     void AppendLine(const std::string& line);
 
-    WindowHandle window_;
+    TWindowHandle window_;
     FontHandle font_;
     FontHandle memoFont_;
 };

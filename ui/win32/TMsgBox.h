@@ -48,7 +48,7 @@ class TMsgBox {
     void FreeButtons();
     void OnActivate(bool active);
 
-    WindowHandle window_;
+    TWindowHandle window_;
     FontHandle font_;
     FontHandle labelFont_;
     HWND centreOver_ = nullptr;

@@ -11,6 +11,7 @@
 #include "MessagePump.h"
 #include "SystemWin32.h"
 #include "TextWin32.h"
+#include "UniqueHandleWin32.h"
 #include "Version.h"
 
 namespace {
@@ -39,11 +40,11 @@ void Answer(const std::string& text) {
         return;
     }
     if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        out = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+        const kordel::TKernelHandle console = kordel::OwnedOrEmpty(::CreateFileW(
+            L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (console) {
+            ::WriteConsoleW(console.get(), wide.c_str(), static_cast<DWORD>(wide.size()), &written,
                             nullptr);
-        if (out != INVALID_HANDLE_VALUE) {
-            ::WriteConsoleW(out, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
-            ::CloseHandle(out);
             return;
         }
     }
