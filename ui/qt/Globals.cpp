@@ -39,28 +39,13 @@ const std::optional<std::vector<std::string>>& ProcessArguments() {
 }
 
 TApplicationObjects::TApplicationObjects(TPortListSource ports)
-    : dispatcher_(std::make_unique<EventLoopDispatcher>()) {
-    Main = new TMain(std::move(ports));
-    Debug = new TDebug();
-    MsgBox = new TMsgBox();
-    MsgBox->CentreOver = Main;
-    ComIo = new TComIo();
-    // The list shows "ttyUSB0"; the port opened is its entry's "/dev/ttyUSB0".
-    ComIo->PortNameSource = [] { return Main->Controller->SelectedPortToOpen(); };
-    ComIo->OnPortState = [](bool open) { Main->LED1->SetStatus(open); };
-    ComIo->cPort->Dispatcher = dispatcher_.get();
-    Main->Link = [] { return ComIo; };
-}
+    : TApplicationObjectsOf({Main, Debug, MsgBox, ComIo}, std::move(ports),
+                            {[](TMsgBox& box, TMain& main) { box.CentreOver = &main; },
+                             [](TMain& main, bool open) { main.LED1->SetStatus(open); },
+                             [](TMain&) -> std::unique_ptr<TLineEventDispatcher> {
+                                 return std::make_unique<EventLoopDispatcher>();
+                             }}) {}
 
-TApplicationObjects::~TApplicationObjects() {
-    delete ComIo;
-    ComIo = nullptr;
-    delete MsgBox;
-    MsgBox = nullptr;
-    delete Debug;
-    Debug = nullptr;
-    delete Main;
-    Main = nullptr;
-}
+TApplicationObjects::~TApplicationObjects() = default;
 
 }  // namespace kordel::qt

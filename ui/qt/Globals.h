@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ApplicationObjects.h"
 #include "PortList.h"
 
 namespace kordel {
@@ -32,15 +33,10 @@ const std::optional<std::vector<std::string>>& ProcessArguments();
 
 // Creates Main, Debug, MsgBox and ComIo and wires them together; the destructor
 // destroys them in reverse order (ComIo first, closing its port).
-class TApplicationObjects {
+class TApplicationObjects : public TApplicationObjectsOf<TMain, TDebug, TMsgBox> {
   public:
     explicit TApplicationObjects(TPortListSource ports = {});
     ~TApplicationObjects();
-    TApplicationObjects(const TApplicationObjects&) = delete;
-    TApplicationObjects& operator=(const TApplicationObjects&) = delete;
-
-  private:
-    std::unique_ptr<TLineEventDispatcher> dispatcher_;
 };
 
 }  // namespace kordel::qt

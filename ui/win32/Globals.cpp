@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include "CommonControls.h"
 #include "TDebug.h"
 #include "TMsgBox.h"
 
@@ -30,30 +29,14 @@ class WindowThreadDispatcher : public TLineEventDispatcher {
 
 }  // namespace
 
-TApplicationObjects::TApplicationObjects(TPortListSource ports) {
-    CommonControls();
-    Main = new TMain(std::move(ports));
-    Debug = new TDebug();
-    MsgBox = new TMsgBox();
-    MsgBox->SetCentreOver(Main->Handle());
-    ComIo = new TComIo();
-    dispatcher_ = std::make_unique<WindowThreadDispatcher>(*Main);
-    // The list shows "COM3"; the port layer opens its entry's "\\.\COM3".
-    ComIo->PortNameSource = [] { return Main->Controller->SelectedPortToOpen(); };
-    ComIo->OnPortState = [](bool open) { Main->SetLed(open); };
-    ComIo->cPort->Dispatcher = dispatcher_.get();
-    Main->Link = [] { return ComIo; };
-}
+TApplicationObjects::TApplicationObjects(TPortListSource ports)
+    : TApplicationObjectsOf({Main, Debug, MsgBox, ComIo}, std::move(ports),
+                            {[](TMsgBox& box, TMain& main) { box.SetCentreOver(main.Handle()); },
+                             [](TMain& main, bool open) { main.SetLed(open); },
+                             [](TMain& main) -> std::unique_ptr<TLineEventDispatcher> {
+                                 return std::make_unique<WindowThreadDispatcher>(main);
+                             }}) {}
 
-TApplicationObjects::~TApplicationObjects() {
-    delete ComIo;
-    ComIo = nullptr;
-    delete MsgBox;
-    MsgBox = nullptr;
-    delete Debug;
-    Debug = nullptr;
-    delete Main;
-    Main = nullptr;
-}
+TApplicationObjects::~TApplicationObjects() = default;
 
 }  // namespace kordel::win32

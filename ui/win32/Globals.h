@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "ApplicationObjects.h"
 #include "PortList.h"
 
 namespace kordel {
@@ -24,15 +25,10 @@ extern TComIo* ComIo;
 
 // Creates Main, Debug, MsgBox and ComIo and wires them together; the destructor
 // destroys them in reverse order (ComIo first, closing its port).
-class TApplicationObjects {
+class TApplicationObjects : public TApplicationObjectsOf<TMain, TDebug, TMsgBox> {
   public:
     explicit TApplicationObjects(TPortListSource ports = {});
     ~TApplicationObjects();
-    TApplicationObjects(const TApplicationObjects&) = delete;
-    TApplicationObjects& operator=(const TApplicationObjects&) = delete;
-
-  private:
-    std::unique_ptr<TLineEventDispatcher> dispatcher_;
 };
 
 }  // namespace kordel::win32

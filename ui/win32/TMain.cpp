@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "ComIo.h"
+#include "CommonControls.h"
 #include "Controls.h"
 #include "DistCopy.h"
 #include "Globals.h"
@@ -59,6 +60,8 @@ std::string WindowTextUtf8(HWND window) {
 }  // namespace
 
 TMain::TMain(TPortListSource ports) {
+    // The first window of the program: the common controls are loaded before it.
+    CommonControls();
     RegisterControlClasses();
     RegisterWindowClass(MainClass, &TMain::WindowProc, true);
     defaultFont_ = PixelFont(L"MS Sans Serif", 11);
