@@ -6,6 +6,7 @@
 #include "DistCopy.h"
 #include "MainController.h"
 #include "MsgBoxLayout.h"
+#include "StartFocus.h"
 #include "TempDir.h"
 
 namespace kordel {
@@ -175,6 +176,39 @@ TEST(ShownProgressTest, ClampsWhatTheUpdateReports) {
         const TShownProgress shown = ShownProgress(c.maximum, c.position);
         EXPECT_EQ(shown.maximum, c.shownMaximum) << c.maximum << "/" << c.position;
         EXPECT_EQ(shown.position, c.shownPosition) << c.maximum << "/" << c.position;
+    }
+}
+
+// The bar shows the last maximum and position together, whichever came last.
+TEST(ShownProgressTest, TheStateKeepsBothValues) {
+    TProgressState progress;
+    progress.SetMaximum(7936);
+    const TShownProgress shown = progress.SetPosition(9000);
+    EXPECT_EQ(shown.maximum, 7936u);
+    EXPECT_EQ(shown.position, 7936u);
+    EXPECT_EQ(progress.Position(), 9000u) << "the reported value is kept, only the shown one clamped";
+    EXPECT_EQ(progress.SetMaximum(0).maximum, 1u);
+}
+
+// START disabled with the focus on it: the focus waits on the window and comes back
+// when START is enabled, unless the user moved it meanwhile; without the focus, START
+// takes nothing.
+TEST(StartFocusTest, TheFocusWaitsOnTheWindowAndComesBack) {
+    using F = TFocusAt;
+    struct Case {
+        F atDisable, atEnable;  // where the focus is as START is disabled, and enabled
+        F expectedAfterDisable, expectedAfterEnable;
+    };
+    for (const Case c : {Case{F::Start, F::Window, F::Window, F::Start},
+                         Case{F::Start, F::Nothing, F::Window, F::Start},
+                         Case{F::Start, F::OtherControl, F::Window, F::OtherControl},
+                         Case{F::OtherControl, F::OtherControl, F::OtherControl, F::OtherControl},
+                         Case{F::OtherControl, F::Window, F::OtherControl, F::Window}}) {
+        TStartFocus focus;
+        EXPECT_EQ(focus.Disabling(c.atDisable), c.expectedAfterDisable);
+        EXPECT_EQ(focus.OnEnabling(c.atEnable), c.expectedAfterEnable);
+        focus.Enabled();
+        EXPECT_EQ(focus.OnEnabling(F::Window), F::Window) << "the wait ends with the enabling";
     }
 }
 

@@ -37,6 +37,27 @@ struct TShownProgress {
 };
 TShownProgress ShownProgress(std::uint32_t maximum, std::uint32_t position);
 
+// The progress an update reported last (the bar's maximum and position), and what the
+// bar shows of it.
+class TProgressState {
+  public:
+    TShownProgress SetMaximum(std::uint32_t maximum) {
+        maximum_ = maximum;
+        return Shown();
+    }
+    TShownProgress SetPosition(std::uint32_t position) {
+        position_ = position;
+        return Shown();
+    }
+    TShownProgress Shown() const { return ShownProgress(maximum_, position_); }
+    std::uint32_t Maximum() const { return maximum_; }
+    std::uint32_t Position() const { return position_; }
+
+  private:
+    std::uint32_t maximum_ = 100;
+    std::uint32_t position_ = 0;
+};
+
 class TMainView {
   public:
     virtual ~TMainView() = default;

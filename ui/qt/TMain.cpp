@@ -211,34 +211,35 @@ void TMain::SetStatus(const std::string& text) {
 }
 
 void TMain::SetProgressMaximum(std::uint32_t maximum) {
-    progressMax_ = maximum;
-    ShowProgress();
+    ShowProgress(progress_.SetMaximum(maximum));
 }
 
 void TMain::SetProgressPosition(std::uint32_t position) {
-    progressPos_ = position;
-    ShowProgress();
+    ShowProgress(progress_.SetPosition(position));
 }
 
-void TMain::ShowProgress() {
-    const TShownProgress shown = ShownProgress(progressMax_, progressPos_);
+void TMain::ShowProgress(const TShownProgress& shown) {
     pBar->Show(static_cast<int>(shown.maximum), static_cast<int>(shown.position));
 }
 
-// Qt hands the focus of a disabled button to the next control, and the next Space
-// would then press EXIT. The focus waits on the window instead, and comes back to
-// START when it is enabled, unless the user has put it elsewhere meanwhile.
+TFocusAt TMain::FocusAt() const {
+    const QWidget* focus = focusWidget();
+    if (!focus) return TFocusAt::Nothing;
+    if (focus == this) return TFocusAt::Window;
+    if (focus == ButStart || ButStart->hasFocus()) return TFocusAt::Start;
+    return TFocusAt::OtherControl;
+}
+
+// Qt hands the focus of a disabled button to the next control; TStartFocus keeps it on
+// the window instead.
 void TMain::SetStartEnabled(bool enabled) {
     if (enabled) {
         ButStart->setEnabled(true);
-        if (startFocusParked_ && (!focusWidget() || focusWidget() == this)) ButStart->setFocus();
-        startFocusParked_ = false;
+        if (startFocus_.OnEnabling(FocusAt()) == TFocusAt::Start) ButStart->setFocus();
+        startFocus_.Enabled();
         return;
     }
-    if (ButStart->hasFocus() || focusWidget() == ButStart) {
-        setFocus(Qt::OtherFocusReason);
-        startFocusParked_ = true;
-    }
+    if (startFocus_.Disabling(FocusAt()) == TFocusAt::Window) setFocus(Qt::OtherFocusReason);
     ButStart->setEnabled(false);
 }
 

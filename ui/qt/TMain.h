@@ -12,6 +12,7 @@
 #include "FormStorage.h"
 #include "IniFile.h"
 #include "MainController.h"
+#include "StartFocus.h"
 #include "Widgets.h"
 
 namespace kordel {
@@ -49,8 +50,8 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
     std::unique_ptr<TMainController> Controller;
 
     // The progress values as the update set them (the bar shows them clamped).
-    std::uint32_t ProgressMaximum() const { return progressMax_; }
-    std::uint32_t ProgressPosition() const { return progressPos_; }
+    std::uint32_t ProgressMaximum() const { return progress_.Maximum(); }
+    std::uint32_t ProgressPosition() const { return progress_.Position(); }
     QString StatusText() const { return StatusPanel->text(); }
     // The title of the application (its task-bar entry), set at the first show.
     QString ApplicationTitle() const { return applicationTitle_; }
@@ -105,18 +106,18 @@ class TMain : public QWidget, public TMainView, public TPlacementWindow {
 
   private:
     void BuildControls();
-    void ShowProgress();
+    void ShowProgress(const TShownProgress& shown);
+    TFocusAt FocusAt() const;
     void ShowPortHint();
     QPoint WorkAreaOrigin() const;
     void NoteNormalFrame();
 
     bool shown_ = false;
-    bool startFocusParked_ = false;
+    TStartFocus startFocus_;
     QString applicationTitle_;
     QRect normalFrame_;             // the frame in the normal state, screen coordinates
     bool normalFrameSeen_ = false;  // normalFrame_ was measured, not only restored
-    std::uint32_t progressMax_ = 100;
-    std::uint32_t progressPos_ = 0;
+    TProgressState progress_;
 };
 
 // Whether a top-level window of the given class exists on this display (X11 only).

@@ -318,37 +318,40 @@ void TMain::SetStatus(const std::string& text) {
 }
 
 void TMain::SetProgressMaximum(std::uint32_t maximum) {
-    progressMax_ = maximum;
-    ShowProgress();
+    ShowProgress(progress_.SetMaximum(maximum));
 }
 
 void TMain::SetProgressPosition(std::uint32_t position) {
-    progressPos_ = position;
-    ShowProgress();
+    ShowProgress(progress_.SetPosition(position));
 }
 
-void TMain::ShowProgress() {
-    const TShownProgress shown = ShownProgress(progressMax_, progressPos_);
+void TMain::ShowProgress(const TShownProgress& shown) {
     ::SendMessageW(pBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(shown.maximum));
     ::SendMessageW(pBar, PBM_SETPOS, static_cast<WPARAM>(shown.position), 0);
 }
 
-// A disabled control loses the focus and the keyboard would reach nothing: the focus
-// waits on the window and comes back to START when it is enabled, unless the user has
-// put it elsewhere meanwhile.
+TFocusAt TMain::FocusAt(HWND focus) const {
+    if (!focus) return TFocusAt::Nothing;
+    if (focus == window_) return TFocusAt::Window;
+    if (focus == ButStart) return TFocusAt::Start;
+    return TFocusAt::OtherControl;
+}
+
+// A disabled control loses the focus; TStartFocus keeps it on the window. The focus to
+// restore when the window is activated again (lastFocus_) follows the same rule.
 void TMain::SetStartEnabled(bool enabled) {
     if (enabled) {
         ::EnableWindow(ButStart, TRUE);
-        const HWND focus = ::GetFocus();
-        if (startFocusParked_ && (!focus || focus == window_)) ::SetFocus(ButStart);
-        if (startFocusParked_ && lastFocus_ == window_) lastFocus_ = ButStart;
-        startFocusParked_ = false;
+        if (startFocus_.OnEnabling(FocusAt(::GetFocus())) == TFocusAt::Start) ::SetFocus(ButStart);
+        if (startFocus_.OnEnabling(FocusAt(lastFocus_)) == TFocusAt::Start) lastFocus_ = ButStart;
+        startFocus_.Enabled();
         return;
     }
-    if (::GetFocus() == ButStart || lastFocus_ == ButStart) {
+    const bool startHasFocus = ::GetFocus() == ButStart || lastFocus_ == ButStart;
+    const TFocusAt focus = startHasFocus ? TFocusAt::Start : TFocusAt::OtherControl;
+    if (startFocus_.Disabling(focus) == TFocusAt::Window) {
         if (::GetFocus() == ButStart) ::SetFocus(window_);
         lastFocus_ = window_;
-        startFocusParked_ = true;
     }
     ::EnableWindow(ButStart, FALSE);
 }

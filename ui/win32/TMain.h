@@ -6,6 +6,7 @@
 #include "FormStorage.h"
 #include "IniFile.h"
 #include "MainController.h"
+#include "StartFocus.h"
 
 #include <windows.h>
 
@@ -71,8 +72,8 @@ class TMain : public TMainView, public TPlacementWindow {
     void PostWork(std::function<void()> work);
 
     // The progress values as the update set them (the bar shows them clamped).
-    std::uint32_t ProgressMaximum() const { return progressMax_; }
-    std::uint32_t ProgressPosition() const { return progressPos_; }
+    std::uint32_t ProgressMaximum() const { return progress_.Maximum(); }
+    std::uint32_t ProgressPosition() const { return progress_.Position(); }
 
     // handlers
     void FormCreate(HWND Sender);
@@ -125,7 +126,8 @@ class TMain : public TMainView, public TPlacementWindow {
     void BuildControls();
     void BuildStatusBar();
     void AddHint(HWND control, const wchar_t* text);
-    void ShowProgress();
+    void ShowProgress(const TShownProgress& shown);
+    TFocusAt FocusAt(HWND focus) const;
     void ShowPortHint();
     bool PortNameFits(const std::wstring& name);
     void RunPostedWorkNow();
@@ -139,9 +141,8 @@ class TMain : public TMainView, public TPlacementWindow {
     int showCmd_ = SW_SHOWNORMAL;
     bool minimizePending_ = false;
     HWND lastFocus_ = nullptr;
-    bool startFocusParked_ = false;
-    std::uint32_t progressMax_ = 100;
-    std::uint32_t progressPos_ = 0;
+    TStartFocus startFocus_;
+    TProgressState progress_;
     std::mutex workMutex_;
     std::deque<std::function<void()>> work_;
 };
