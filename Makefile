@@ -14,6 +14,9 @@ BUILD_TYPE    ?= RelWithDebInfo
 CMAKE_ARGS    ?=
 # The tests the extra builds (release, clang, no window) run: the command line's.
 QUICK_TESTS   ?= Cli|Escape|Fit|Hint|Reporter|OptionForm|PortHint|Usage|CancelTest
+# What the build without the window builds: every program it has and the test programs
+# of QUICK_TESTS (the other builds compile every test).
+NOGUI_TARGETS ?= kordel-flash kordel-sim kordel-image kordel-bench cli_tests cancel_tests ui_core_tests
 
 # What the build and the tests need from Debian.
 PACKAGES := g++ make cmake ninja-build pkg-config libgtest-dev \
@@ -158,8 +161,9 @@ bench-windows: windows
 install: build
 	$(SUDO) cmake --install $(BUILD)
 
-# The builds a packager or a production line runs, each built whole (tests included)
-# and checked with the command line's tests only; `make test` runs everything.
+# The builds a packager or a production line runs, checked with the command line's
+# tests only; `make test` runs everything. Release and clang build the whole tree (tests
+# included), the build without the window its programs and those tests.
 build-release: deps
 	$(call configure,$(RELEASE_BUILD),-DCMAKE_BUILD_TYPE=Release)
 	cmake --build $(RELEASE_BUILD)
@@ -174,7 +178,7 @@ build-clang: deps
 # Without the window: needs neither Qt nor xcb (CMake refuses to even look for Qt).
 build-nogui: deps
 	$(call configure,$(NOGUI_BUILD),-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORDEL_GUI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON --no-warn-unused-cli)
-	cmake --build $(NOGUI_BUILD)
+	cmake --build $(NOGUI_BUILD) --target $(NOGUI_TARGETS)
 	ctest --test-dir $(NOGUI_BUILD) --output-on-failure -j2 -R '$(QUICK_TESTS)'
 
 # The Debian package, from the Release build, then checked: its files, lintian, and
