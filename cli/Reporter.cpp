@@ -5,6 +5,7 @@
 #include "AuditRecord.h"
 #include "Console.h"
 #include "HexDump.h"
+#include "Lines.h"
 
 namespace kordel::cli {
 
@@ -14,20 +15,6 @@ using Clock = std::chrono::steady_clock;
 
 // The narrowest terminal that gets progress bars; narrower ones get plain lines.
 constexpr int MinBarColumns = 40;
-
-// The message's lines: CR LF and LF both end a line.
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines(1);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        if (text[i] == '\n') {
-            lines.emplace_back();
-        } else {
-            lines.back() += text[i];
-        }
-    }
-    return lines;
-}
 
 int Percent(std::uint32_t position, std::uint32_t maximum) {
     if (maximum == 0) return 100;

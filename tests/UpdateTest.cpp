@@ -157,8 +157,7 @@ TEST_P(BlockCountTest, WritesWholeBlocksUpToFileSize) {
     std::vector<std::uint32_t> addresses;
     for (const auto& r : module.Requests()) {
         if (r.command == CmdFlashWrite) {
-            addresses.push_back(r.payload[0] | r.payload[1] << 8 | r.payload[2] << 16 |
-                                static_cast<std::uint32_t>(r.payload[3]) << 24);
+            addresses.push_back(Le32(r.payload.data()));
         }
     }
     ASSERT_EQ(addresses.size(), c.blocks);

@@ -29,10 +29,7 @@ inline constexpr std::uint8_t CmdClose = 0xF1;
 // The module's identification record (the reply to the identification command).
 struct TBootInfo {
     std::array<std::uint8_t, 48> Raw{};
-    std::uint32_t BiosCode() const {
-        return Raw[8] | (Raw[9] << 8) | (Raw[10] << 16) |
-               (static_cast<std::uint32_t>(Raw[11]) << 24);
-    }
+    std::uint32_t BiosCode() const { return Le32(&Raw[8]); }
 };
 
 // A failure of the update itself; the message is the text for the user.
