@@ -114,8 +114,8 @@ void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std:
     // The last block reaches past the image's end; the bytes of the image are what
     // the user counts, so no position goes beyond the maximum.
     position = std::min(position, maximum);
-    const std::uint32_t blocks = (maximum + BlockSize - 1) / BlockSize;
-    const std::uint32_t block = (position + BlockSize - 1) / BlockSize;
+    const std::uint32_t blocks = BlockCount(maximum);
+    const std::uint32_t block = BlockCount(position);
     switch (mode_) {
         case OutputMode::Json:
             out_ << "{\"event\":\"progress\",\"port\":" << JsonString(ports_[index])

@@ -18,6 +18,10 @@ namespace kordel {
 inline constexpr std::uint32_t UpdateLineSpeed = 4407315;  // 0x434013
 inline constexpr std::uint32_t FlashBaseAddress = 0x08002000;
 inline constexpr std::uint32_t BlockSize = 256;
+// The blocks an update of `bytes` bytes writes: the last one may be partly filled.
+constexpr std::uint32_t BlockCount(std::uint64_t bytes) {
+    return static_cast<std::uint32_t>((bytes + BlockSize - 1) / BlockSize);
+}
 inline constexpr std::uint32_t KordelBiosCode = 0x00004341;  // "AC\0\0"
 inline constexpr std::uint8_t ErasedFlash = 0xFF;
 
