@@ -34,10 +34,7 @@ class FeedPort final : public TComPort {
     int PlatformOpen(const std::string&) override { return 0; }
     int PlatformClose() override { return 0; }
     int PlatformSetupQueues(std::uint32_t, std::uint32_t) override { return 0; }
-    int PlatformApplyLineSettings(const TLineSettings&, std::uint32_t& actual) override {
-        actual = 0;
-        return 0;
-    }
+    int PlatformApplyLineSettings(const TLineSettings&) override { return 0; }
     int PlatformApplyTimeouts(const TComTimeouts&) override { return 0; }
     TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
         std::int32_t n = 0;

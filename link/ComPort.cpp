@@ -188,7 +188,7 @@ void TComPort::ApplyBuffer() {
 
 void TComPort::ApplyLineSettings() {
     if (connected_) {
-        RaiseIf(PlatformApplyLineSettings(CurrentLineSettings(), actualBaud_), CE_SetStateFailed);
+        RaiseIf(PlatformApplyLineSettings(CurrentLineSettings()), CE_SetStateFailed);
     }
 }
 

@@ -16,7 +16,7 @@
 #include <stdexcept>
 
 #include "ByteOrder.h"
-#include "LineSettingsLinux.h"
+#include "LineParamsLinux.h"
 
 namespace kordel::sim {
 
@@ -379,8 +379,8 @@ void KordelSim::OnBytes(const std::uint8_t* data, std::size_t n) {
 }
 
 void KordelSim::CheckLine() {
-    linux_tty::LineParams line;
-    if (linux_tty::ReadLineParams(master_, line) != 0) return;
+    LineParams line;
+    if (ReadLineParams(master_, line) != 0) return;
     std::vector<std::string> found;
     if (line.outputBaud != options_.expectedBaud) {
         found.push_back("line speed " + std::to_string(line.outputBaud) + ", expected " +

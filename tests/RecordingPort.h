@@ -78,9 +78,8 @@ class RecordingPort final : public TComPort {
         Note("SetupQueues", {static_cast<long>(in), static_cast<long>(out)});
         return Result("SetupQueues");
     }
-    int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actual) override {
+    int PlatformApplyLineSettings(const TLineSettings& s) override {
         Note("LineSettings", {static_cast<long>(s.baud)});
-        actual = s.baud;
         return Result("LineSettings");
     }
     // args: read interval, total multiplier, total constant.

@@ -261,10 +261,9 @@ class Module {
             kordel::TParityBits::prMark, kordel::TParityBits::prSpace};
         s.parity = coding_[5] < 5 ? parities[coding_[5]] : kordel::TParityBits::prNone;
         s.dataBits = coding_[6];
-        std::uint32_t actual = 0;
         // A coding the terminal cannot take (1.5 stop bits) leaves it as it was; the
         // record holds what the host asked for.
-        kordel::linux_tty::ApplyLineSettings(slave_, s, actual);
+        kordel::linux_tty::ApplyLineSettings(slave_, s);
     }
 
     const Options& options_;
