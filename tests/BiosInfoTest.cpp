@@ -4,6 +4,7 @@
 
 #include "BiosInfo.h"
 #include "Resources.h"
+#include "TestResources.h"
 
 namespace kordel {
 namespace {
