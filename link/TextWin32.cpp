@@ -4,7 +4,7 @@
 
 #include <shellapi.h>
 
-#include <memory>
+#include "UniqueHandleWin32.h"
 
 namespace kordel {
 
@@ -33,11 +33,11 @@ std::string Utf16ToUtf8(std::wstring_view text) {
 
 std::optional<std::vector<std::string>> CommandLineArguments() {
     int count = 0;
-    const std::unique_ptr<LPWSTR[], decltype(&::LocalFree)> argv(
-        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
+    const UniqueHandle<THandleDeleter<LPWSTR*, &::LocalFree>> argv(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count));
     if (!argv) return std::nullopt;
     std::vector<std::string> arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(Utf16ToUtf8(argv[i]));
+    for (int i = 0; i < count; ++i) arguments.push_back(Utf16ToUtf8(argv.get()[i]));
     return arguments;
 }
 
