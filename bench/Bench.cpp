@@ -296,7 +296,7 @@ int main(int argc, char** argv) {
                        .string();
     TFirmwareImage image;
     image.LoadBiosInfo();
-    const std::uint32_t blocks = (image.BufBiosInfo.UpdateLength() + BlockSize - 1) / BlockSize;
+    const std::uint32_t blocks = BlockCount(image.BufBiosInfo.UpdateLength());
     const double floor = (20 + 20 + 100 + 25.0 * blocks + 200) / 1000;
 
     std::vector<std::unique_ptr<SimProcess>> one;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "Utf8.h"
+
 namespace kordel::cli {
 
 namespace {
@@ -122,24 +124,6 @@ class Parser {
         return std::isfinite(out);
     }
 
-    static void AppendUtf8(std::string& out, std::uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | cp >> 6);
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | cp >> 12);
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | cp >> 18);
-            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-
     bool Hex4(std::uint32_t& out) {
         out = 0;
         for (int i = 0; i < 4; ++i, ++pos_) {
@@ -167,7 +151,7 @@ class Parser {
             }
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        AppendUtf8(out, cp);
+        AppendUtf8(out, static_cast<char32_t>(cp));
         return true;
     }
 

@@ -1,8 +1,6 @@
 #include "Process.h"
 
-#include <windows.h>
-
-#include <shellapi.h>
+#include <utility>
 
 #include "SystemWin32.h"
 #include "TextWin32.h"
@@ -14,11 +12,8 @@ void PrepareProcess() {
 }
 
 TArguments::TArguments(int argc, char** argv) {
-    int count = 0;
-    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (wide) {
-        for (int i = 0; i < count; ++i) texts_.push_back(Utf16ToUtf8(wide[i]));
-        ::LocalFree(wide);
+    if (auto arguments = CommandLineArguments()) {
+        texts_ = std::move(*arguments);
     } else {
         texts_.assign(argv, argv + argc);  // the C runtime's reading, in the 8-bit page
     }

@@ -5,6 +5,7 @@
 #include "AuditRecord.h"
 #include "Console.h"
 #include "HexDump.h"
+#include "Lines.h"
 
 namespace kordel::cli {
 
@@ -14,20 +15,6 @@ using Clock = std::chrono::steady_clock;
 
 // The narrowest terminal that gets progress bars; narrower ones get plain lines.
 constexpr int MinBarColumns = 40;
-
-// The message's lines: CR LF and LF both end a line.
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines(1);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        if (text[i] == '\n') {
-            lines.emplace_back();
-        } else {
-            lines.back() += text[i];
-        }
-    }
-    return lines;
-}
 
 int Percent(std::uint32_t position, std::uint32_t maximum) {
     if (maximum == 0) return 100;
@@ -127,8 +114,8 @@ void Reporter::Progress(std::size_t index, int run, std::uint32_t position, std:
     // The last block reaches past the image's end; the bytes of the image are what
     // the user counts, so no position goes beyond the maximum.
     position = std::min(position, maximum);
-    const std::uint32_t blocks = (maximum + BlockSize - 1) / BlockSize;
-    const std::uint32_t block = (position + BlockSize - 1) / BlockSize;
+    const std::uint32_t blocks = BlockCount(maximum);
+    const std::uint32_t block = BlockCount(position);
     switch (mode_) {
         case OutputMode::Json:
             out_ << "{\"event\":\"progress\",\"port\":" << JsonString(ports_[index])

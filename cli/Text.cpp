@@ -4,39 +4,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "Utf8.h"
+
 namespace kordel::cli {
 
 namespace {
-
-// The length of the valid UTF-8 sequence at `pos` and its code point, or 0 when the
-// byte there starts no valid sequence (stray continuation byte, overlong form,
-// surrogate, beyond U+10FFFF, cut short).
-std::size_t DecodeUtf8(const std::string& s, std::size_t pos, char32_t& cp) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char b0 = byte(pos);
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    }
-    std::size_t length = 0;
-    char32_t min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        length = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        length = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        length = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (pos + length > s.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(pos + i) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
-}
 
 bool IsControl(char32_t cp) {
     return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);

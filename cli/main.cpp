@@ -1,6 +1,7 @@
 // kordel-flash: writes the embedded firmware image into Kordel modules from the
 // command line, one or several ports at once.
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -47,10 +48,10 @@ int ListPorts(bool json) {
 
 void ShowInfo(const TFirmwareImage& image, bool json) {
     const auto& info = image.BufBiosInfo;
-    const std::uint32_t blocks = (info.UpdateLength() + BlockSize - 1) / BlockSize;
+    const std::uint32_t blocks = BlockCount(info.UpdateLength());
     if (json) {
         std::cout << "{\"event\":\"info\",\"title\":"
-                  << cli::JsonString("Kordel Update v" + TitleVersStr(info))
+                  << cli::JsonString(ProgTitleStr(info))
                   << ",\"version\":" << cli::JsonString(BiosVersionStr(info))
                   << ",\"description\":" << cli::JsonString(BiosInfoStr(info))
                   << ",\"imageBytes\":" << image.rs.size()
@@ -58,7 +59,7 @@ void ShowInfo(const TFirmwareImage& image, bool json) {
                   << ",\"toolVersion\":" << cli::JsonString(ToolVersion()) << "}\n";
         return;
     }
-    std::cout << "Kordel Update v" << cli::TerminalText(TitleVersStr(info)) << '\n'
+    std::cout << cli::TerminalText(ProgTitleStr(info)) << '\n'
               << cli::TerminalText(BiosVersionStr(info)) << '\n'
               << cli::TerminalText(BiosInfoStr(info)) << '\n'
               << "Image: " << image.rs.size() << " bytes; an update writes " << info.UpdateLength()
@@ -73,14 +74,16 @@ bool ConfirmSimulatedFlash(const sim::KordelSim& module, std::size_t index,
     const std::size_t length = image.BufBiosInfo.UpdateLength();
     // The last block carries image bytes past FileSize where the image has them, and
     // erased-flash filler beyond the image's end.
-    bool ok = flash.size() == (length + BlockSize - 1) / BlockSize * BlockSize;
+    bool ok = flash.size() == std::size_t{BlockCount(length)} * BlockSize;
     std::size_t filler = 0;
     for (std::size_t i = 0; ok && i < flash.size(); ++i) {
         const bool inImage = i < image.rs.size();
         filler += inImage ? 0 : 1;
         ok = flash[i] == (inImage ? image.rs[i] : ErasedFlash);
     }
-    std::string text = "Simulated module: flash at 0x08002000 ";
+    char base[16];
+    std::snprintf(base, sizeof base, "0x%08X", static_cast<unsigned>(FlashBaseAddress));
+    std::string text = "Simulated module: flash at " + std::string(base) + " ";
     text += ok ? "holds exactly the image's " + std::to_string(flash.size() - filler) + " bytes"
                : "does NOT hold the image (" + std::to_string(flash.size()) + " bytes written)";
     if (ok && filler > 0) text += ", then " + std::to_string(filler) + " filler bytes FF";

@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "ComIo.h"
 #include "ComPort.h"
 
@@ -33,10 +34,7 @@ class FeedPort final : public TComPort {
     int PlatformOpen(const std::string&) override { return 0; }
     int PlatformClose() override { return 0; }
     int PlatformSetupQueues(std::uint32_t, std::uint32_t) override { return 0; }
-    int PlatformApplyLineSettings(const TLineSettings&, std::uint32_t& actual) override {
-        actual = 0;
-        return 0;
-    }
+    int PlatformApplyLineSettings(const TLineSettings&) override { return 0; }
     int PlatformApplyTimeouts(const TComTimeouts&) override { return 0; }
     TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) override {
         std::int32_t n = 0;
@@ -78,7 +76,7 @@ int WellFormedStatus(std::span<const std::uint8_t> bytes, std::uint8_t seq) {
         bytes[5] != FrameMarker) {
         return -1;
     }
-    const std::size_t count = bytes[2] | (bytes[3] << 8);
+    const std::size_t count = Le16(&bytes[2]);
     if (count > TAnswer{}.Data.size() || bytes.size() < FrameHeaderSize + count + 1) return -1;
     std::uint8_t check = 0;
     for (std::size_t i = 0; i < FrameHeaderSize + count; ++i) check ^= bytes[i];
@@ -96,7 +94,7 @@ void Exchange(TComIo& io, FeedPort& port, std::span<const std::uint8_t> reply) {
     const int expected = WellFormedStatus(reply, io.Seq);
     if (expected >= 0) {
         Require(result == expected);
-        const std::size_t count = reply[2] | (reply[3] << 8);
+        const std::size_t count = Le16(&reply[2]);
         Require(io.InMsg.Count == count && io.InMsg.Status == expected);
         Require(std::memcmp(io.InMsg.Data.data(), reply.data() + FrameHeaderSize, count) == 0);
     } else {
@@ -123,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     do {
         std::span<const std::uint8_t> reply;
         if (rest.size() >= 2) {
-            const std::size_t len = std::min<std::size_t>(rest[0] | (rest[1] << 8), rest.size() - 2);
+            const std::size_t len = std::min<std::size_t>(Le16(rest.data()), rest.size() - 2);
             reply = rest.subspan(2, len);
             rest = rest.subspan(2 + len);
         } else {

@@ -37,11 +37,16 @@ std::string EComPort::ConditionText(TComExceptions condition) {
 
 namespace {
 
+// The platform's error number that the exception carries, or -1: a closed port has
+// none, whatever the caller passed.
+int CarriedErrorNumber(TComExceptions condition, int platformError) {
+    return platformError > 0 && condition != CEPortNotOpen ? platformError : -1;
+}
+
 std::string ComPortMessage(TComExceptions condition, int platformError) {
     std::string text = EComPort::ConditionText(condition);
-    if (platformError > 0 && condition != CEPortNotOpen) {
-        text += " (Error: " + std::to_string(platformError) + ")";
-    }
+    const int carried = CarriedErrorNumber(condition, platformError);
+    if (carried > 0) text += " (Error: " + std::to_string(carried) + ")";
     return text;
 }
 
@@ -54,7 +59,7 @@ void RaiseIf(int platformError, TComExceptions condition) {
 EComPort::EComPort(TComExceptions condition, int platformError)
     : std::runtime_error(ComPortMessage(condition, platformError)),
       code_(static_cast<int>(condition) + 1),
-      winCode_(platformError > 0 && condition != CEPortNotOpen ? platformError : -1) {}
+      winCode_(CarriedErrorNumber(condition, platformError)) {}
 
 // ---------------------------------------------------------------- settings groups
 
@@ -183,7 +188,7 @@ void TComPort::ApplyBuffer() {
 
 void TComPort::ApplyLineSettings() {
     if (connected_) {
-        RaiseIf(PlatformApplyLineSettings(CurrentLineSettings(), actualBaud_), CE_SetStateFailed);
+        RaiseIf(PlatformApplyLineSettings(CurrentLineSettings()), CE_SetStateFailed);
     }
 }
 

@@ -341,9 +341,6 @@ class TComPort {
     void ApplyBuffer();
     void ApplyLineSettings();
 
-    // The line rate the driver reports after the line settings applied (0 if unknown).
-    std::uint32_t ActualBaudRate() const { return actualBaud_; }
-
   protected:
     TComPort();
     void StopWatcher();
@@ -366,7 +363,7 @@ class TComPort {
     virtual int PlatformOpen(const std::string& name) = 0;
     virtual int PlatformClose() = 0;
     virtual int PlatformSetupQueues(std::uint32_t input, std::uint32_t output) = 0;
-    virtual int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actualBaud) = 0;
+    virtual int PlatformApplyLineSettings(const TLineSettings& s) = 0;
     virtual int PlatformApplyTimeouts(const TComTimeouts& t) = 0;
     // Reads up to `count` bytes as ReadPlan(count) says.
     virtual TIoResult PlatformRead(std::uint8_t* buf, std::int32_t count) = 0;
@@ -401,7 +398,6 @@ class TComPort {
     TComTimeoutValues timeoutsInForce_;
     TBaudRate baudRate_ = TBaudRate::br9600;
     std::uint32_t customBaudRate_ = 9600;
-    std::uint32_t actualBaud_ = 0;
     std::unique_ptr<TComThread> watcher_;
 };
 

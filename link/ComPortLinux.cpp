@@ -111,8 +111,8 @@ class TComPortLinux final : public TComPort {
 
     // The control lines are set even when the line settings failed: a driver that refused
     // the speed may have raised them on the way.
-    int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actualBaud) override {
-        const int err = linux_tty::ApplyLineSettings(fd_.get(), s, actualBaud);
+    int PlatformApplyLineSettings(const TLineSettings& s) override {
+        const int err = linux_tty::ApplyLineSettings(fd_.get(), s);
         const int lines = ApplyControlLines(fd_.get(), s);
         return err != 0 ? err : lines;
     }

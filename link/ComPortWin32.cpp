@@ -160,7 +160,7 @@ class TComPortWin32 final : public TComPort {
         return ::SetupComm(port_.get(), input, output) ? 0 : LastError();
     }
 
-    int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actualBaud) override {
+    int PlatformApplyLineSettings(const TLineSettings& s) override {
         DCB dcb{};
         dcb.DCBlength = sizeof(DCB);
         dcb.BaudRate = s.baud;
@@ -185,10 +185,7 @@ class TComPortWin32 final : public TComPort {
         dcb.XonChar = static_cast<char>(s.xonChar);
         dcb.XoffChar = static_cast<char>(s.xoffChar);
         dcb.EvtChar = static_cast<char>(s.eventChar);
-        if (!::SetCommState(port_.get(), &dcb)) return LastError();
-        // The driver does not report the rate it made of a custom one.
-        actualBaud = 0;
-        return 0;
+        return ::SetCommState(port_.get(), &dcb) ? 0 : LastError();
     }
 
     int PlatformApplyTimeouts(const TComTimeouts& t) override {

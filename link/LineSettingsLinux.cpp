@@ -33,7 +33,7 @@ bool CloseEnough(std::uint32_t wanted, std::uint32_t actual) {
 
 }  // namespace
 
-int ApplyLineSettings(int fd, const TLineSettings& s, std::uint32_t& actualBaud) {
+int ApplyLineSettings(int fd, const TLineSettings& s) {
     if (s.baud == 0 || s.stopBits == TStopBits::sbOne5StopBits) return EINVAL;
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
@@ -76,8 +76,7 @@ int ApplyLineSettings(int fd, const TLineSettings& s, std::uint32_t& actualBaud)
     if (ioctl(fd, TCSETS2, &tio) != 0) return errno;
     struct termios2 back {};
     if (ioctl(fd, TCGETS2, &back) != 0) return errno;
-    actualBaud = back.c_ospeed;
-    return CloseEnough(s.baud, actualBaud) ? 0 : EINVAL;
+    return CloseEnough(s.baud, back.c_ospeed) ? 0 : EINVAL;
 }
 
 int LeaveAtB0(int fd) {
@@ -87,33 +86,6 @@ int LeaveAtB0(int fd) {
     tio.c_cflag |= B0;
     tio.c_ospeed = tio.c_ispeed = 0;
     return ioctl(fd, TCSETS2, &tio) != 0 ? errno : 0;
-}
-
-int ReadLineParams(int fd, LineParams& out) {
-    struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return errno;
-    out.outputBaud = tio.c_ospeed;
-    out.inputBaud = tio.c_ispeed;
-    switch (tio.c_cflag & CSIZE) {
-        case CS5:
-            out.dataBits = 5;
-            break;
-        case CS6:
-            out.dataBits = 6;
-            break;
-        case CS7:
-            out.dataBits = 7;
-            break;
-        default:
-            out.dataBits = 8;
-            break;
-    }
-    out.parity = (tio.c_cflag & PARENB) != 0;
-    out.twoStopBits = (tio.c_cflag & CSTOPB) != 0;
-    out.rtsCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
-    out.xonXoff = (tio.c_iflag & (IXON | IXOFF)) != 0;
-    out.raw = (tio.c_lflag & (ECHO | ICANON | ISIG)) == 0 && (tio.c_oflag & OPOST) == 0;
-    return 0;
 }
 
 }  // namespace kordel::linux_tty

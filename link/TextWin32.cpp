@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include "UniqueHandleWin32.h"
+
 namespace kordel {
 
 std::wstring Utf8ToUtf16(std::string_view text) {
@@ -25,6 +29,16 @@ std::string Utf16ToUtf8(std::wstring_view text) {
                               n, nullptr, nullptr);
     }
     return out;
+}
+
+std::optional<std::vector<std::string>> CommandLineArguments() {
+    int count = 0;
+    const UniqueHandle<THandleDeleter<LPWSTR*, &::LocalFree>> argv(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count));
+    if (!argv) return std::nullopt;
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(Utf16ToUtf8(argv.get()[i]));
+    return arguments;
 }
 
 }  // namespace kordel

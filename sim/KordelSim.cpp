@@ -15,7 +15,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "LineSettingsLinux.h"
+#include "ByteOrder.h"
+#include "LineParamsLinux.h"
 
 namespace kordel::sim {
 
@@ -36,10 +37,6 @@ std::uint8_t Xor(const std::vector<std::uint8_t>& bytes, std::size_t from, std::
     std::uint8_t x = 0;
     for (std::size_t i = from; i < to; ++i) x ^= bytes[i];
     return x;
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 // CRC-32/MPEG-2, bytewise, MSB first.
@@ -357,7 +354,7 @@ void KordelSim::OnBytes(const std::uint8_t* data, std::size_t n) {
         while (skip < pending_.size() && pending_[skip] != Start) ++skip;
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(skip));
         if (pending_.size() < Header) return;
-        const std::size_t len = pending_[2] | (pending_[3] << 8);
+        const std::size_t len = Le16(&pending_[2]);
         if (len > MaxPayload || pending_[5] != Marker) {
             pending_.erase(pending_.begin());
             continue;
@@ -382,8 +379,8 @@ void KordelSim::OnBytes(const std::uint8_t* data, std::size_t n) {
 }
 
 void KordelSim::CheckLine() {
-    linux_tty::LineParams line;
-    if (linux_tty::ReadLineParams(master_, line) != 0) return;
+    LineParams line;
+    if (ReadLineParams(master_, line) != 0) return;
     std::vector<std::string> found;
     if (line.outputBaud != options_.expectedBaud) {
         found.push_back("line speed " + std::to_string(line.outputBaud) + ", expected " +
@@ -423,7 +420,7 @@ void KordelSim::BuildAnswer(const ReceivedFrame& frame, std::uint8_t& status,
                 break;
             }
             const std::uint32_t address = Le32(p.data());
-            const std::uint16_t crypt = static_cast<std::uint16_t>(p[4] | (p[5] << 8));
+            const std::uint16_t crypt = Le16(&p[4]);
             if (crypt != cryptWord_) {
                 status = StCryptError;
             } else if (address < FlashBase || address - FlashBase > FlashSize - 256) {

@@ -4,6 +4,7 @@
 
 #include "BiosInfo.h"
 #include "Resources.h"
+#include "TestResources.h"
 
 namespace kordel {
 namespace {
@@ -101,6 +102,7 @@ TEST(FirmwareImageTest, LoadsTheRegisteredImageOrLeavesTheInfoBlockFF) {
     UnregisterResource(BiosResourceName, BiosResourceType);
     EXPECT_EQ(image.rs.data(), bytes.data()) << "viewed in place, not copied";
     EXPECT_EQ(TitleVersStr(image.BufBiosInfo), "1.A.1");
+    EXPECT_EQ(ProgTitleStr(image.BufBiosInfo), "Kordel Update v1.A.1");
     EXPECT_THROW(FindResource(BiosResourceName, "OTHER"), EResNotFound);
 }
 

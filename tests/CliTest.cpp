@@ -43,7 +43,8 @@ TEST(CliTest, SimulatedModuleGetsTheImage) {
     const Result r = RunFlash({"--sim"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Update OK\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("holds exactly the image's 7900 bytes, then 36 filler bytes FF"),
+    EXPECT_NE(r.out.find("Simulated module: flash at 0x08002000 holds exactly the image's 7900 "
+                         "bytes, then 36 filler bytes FF"),
               std::string::npos)
         << r.out;
 }

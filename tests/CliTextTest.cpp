@@ -109,6 +109,22 @@ TEST(ReporterTest, RedrawMovesUpOverItsOwnLines) {
     EXPECT_EQ(moves, 2) << "two redraws after the first drawing";
 }
 
+// Each line of a failure's message gets its own line naming the port, whatever ends
+// it; a lone CR ends a line too, so no part of the text can overwrite another.
+TEST(ReporterTest, EachLineOfAFailureNamesThePort) {
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(end)));
+        std::ostringstream out, err;
+        cli::Reporter r(cli::OutputMode::Plain, out, err, {"/dev/a", "/dev/b"});
+        r.Failure(1, 1, std::string("Error writing Flash") + end + "CRYPT ERROR", "");
+        EXPECT_EQ(err.str(), "/dev/b: Error writing Flash\n/dev/b: CRYPT ERROR\n");
+        r.Summary();
+        EXPECT_EQ(err.str().substr(err.str().find('\n', 30) + 1),
+                  "1 of 2 modules updated; failed: /dev/b (CRYPT ERROR)\n")
+            << "the summary names the message's last line";
+    }
+}
+
 TEST(HintTest, EveryErrorNumberAndConditionHasOne) {
     for (int condition : {CE_OpenFailed, CE_WriteFailed, CE_ReadFailed, CE_PurgeFailed,
                           CE_SetStateFailed, CE_TimeoutsFailed, CE_SetupComFailed,

@@ -23,10 +23,7 @@ class ChattyPort final : public TComPort {
     int PlatformOpen(const std::string&) override { return 0; }
     int PlatformClose() override { return 0; }
     int PlatformSetupQueues(std::uint32_t, std::uint32_t) override { return 0; }
-    int PlatformApplyLineSettings(const TLineSettings&, std::uint32_t& actual) override {
-        actual = 0;
-        return 0;
-    }
+    int PlatformApplyLineSettings(const TLineSettings&) override { return 0; }
     int PlatformApplyTimeouts(const TComTimeouts& t) override {
         ++timeoutsApplied;
         lastReadConstant = t.ReadTotalConstant();

@@ -10,6 +10,7 @@
 #include "KordelSim.h"
 #include "RecordingPort.h"
 #include "Resources.h"
+#include "TestResources.h"
 #include "TDebug.h"
 #include "TMain.h"
 #include "TMsgBox.h"

@@ -213,7 +213,9 @@ INSTANTIATE_TEST_SUITE_P(
                                "longer than 16 characters"},
                       DescCase{"OutsideTheCodePage", "Kordel \xE6\x97\xA5", "",
                                "U+65E5 is not in the Windows-1252"},
-                      DescCase{"NotUtf8", "Kordel \xFF", "", "not UTF-8"}),
+                      DescCase{"NotUtf8", "Kordel \xFF", "", "not UTF-8"},
+                      // C0 AF is an overlong "/": refused, never stored as the slash.
+                      DescCase{"OverlongSlash", "Kordel \xC0\xAF", "", "not UTF-8"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ImageToolTest, MakeRefusesASizeBeyondTheLength) {

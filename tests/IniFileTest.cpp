@@ -236,6 +236,38 @@ TEST(IniFileWriteTest, FileWithTwoNamesIsRewrittenSoBothSeeIt) {
     EXPECT_EQ(ReadFile(Name), "[CONFIG]\r\nComPort=COM4\r\n\r\n");
 }
 
+// Each of the three line ends ends a line, a lone CR too: a file saved by an editor
+// that writes CR alone keeps every setting.
+TEST(IniFileTest, EveryLineEndEndsALine) {
+    TempDir dir;
+    for (const char* end : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(::testing::PrintToString(std::string(end)));
+        WriteFile(Name, std::string("[CONFIG]") + end + "ComPort=COM4" + end + "NormPos=1,2" +
+                            end + "[Main]" + end + "ShowCmd=3");
+        TIniFile ini;
+        ini.SetFileName(Name);
+        EXPECT_EQ(ini.ReadString("CONFIG\\ComPort", ""), "COM4");
+        EXPECT_EQ(ini.ReadString("CONFIG\\NormPos", ""), "1,2");
+        EXPECT_EQ(ini.ReadString("Main\\ShowCmd", ""), "3") << "the last line has no line end";
+    }
+}
+
+// A UTF-16 file is written from UTF-8 decoded strictly: an overlong "/" (C0 AF), an
+// encoded surrogate and a value beyond U+10FFFF become U+FFFD for each of their bytes,
+// never a character or a lone surrogate unit.
+TEST(IniFileTest, Utf16WritingRefusesMalformedUtf8) {
+    const std::string fffd("\xFD\xFF", 2);
+    EXPECT_EQ(EncodeIniText("/\xC0\xAF", TIniEncoding::Utf16LE),
+              std::string("\xFF\xFE/\0", 4) + fffd + fffd);
+    EXPECT_EQ(EncodeIniText("\xED\xA0\x80", TIniEncoding::Utf16LE),
+              std::string("\xFF\xFE") + fffd + fffd + fffd);
+    EXPECT_EQ(EncodeIniText("\xF4\x90\x80\x80", TIniEncoding::Utf16LE),
+              std::string("\xFF\xFE") + fffd + fffd + fffd + fffd);
+    EXPECT_EQ(EncodeIniText("\xF0\x9F\x98\x80", TIniEncoding::Utf16LE),
+              std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6))
+        << "a valid four-byte sequence is one surrogate pair";
+}
+
 struct EncodingCase {
     const char* name;
     std::string bytes;

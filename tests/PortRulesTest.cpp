@@ -316,6 +316,21 @@ class PlatformFailureTest : public PortRulesTest,
     }
 };
 
+// The text names exactly the error number WinCode carries: none for a closed port or
+// for a number that is no error (0, NoErrorNumber, negative).
+TEST(ComPortErrorTest, TextAndWinCodeCarryTheSameErrorNumber) {
+    for (const int number : {5, 0, NoErrorNumber, -7}) {
+        const EComPort open(CE_OpenFailed, number);
+        EXPECT_EQ(open.WinCode(), number > 0 ? number : -1) << number;
+        EXPECT_EQ(std::string(open.what()),
+                  number > 0 ? "Unable to open com port (Error: 5)" : "Unable to open com port")
+            << number;
+        const EComPort closed(CEPortNotOpen, number);
+        EXPECT_EQ(closed.WinCode(), -1) << number;
+        EXPECT_EQ(std::string(closed.what()), "Port Not Open") << number;
+    }
+}
+
 // With an error number the text carries " (Error: n)"; a platform that failed without
 // one (NoErrorNumber) gets the text alone, and WinCode -1.
 TEST_P(PlatformFailureTest, TextStandsAloneWithoutAnErrorNumber) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "ComIo.h"
 #include "ComPort.h"
 #include "Pause.h"
@@ -77,9 +78,8 @@ class RecordingPort final : public TComPort {
         Note("SetupQueues", {static_cast<long>(in), static_cast<long>(out)});
         return Result("SetupQueues");
     }
-    int PlatformApplyLineSettings(const TLineSettings& s, std::uint32_t& actual) override {
+    int PlatformApplyLineSettings(const TLineSettings& s) override {
         Note("LineSettings", {static_cast<long>(s.baud)});
-        actual = s.baud;
         return Result("LineSettings");
     }
     // args: read interval, total multiplier, total constant.
@@ -196,8 +196,7 @@ inline void PlayModule(RecordingPort& port,
         } else if (request[4] == 0xF5) {
             data.assign(12, 0x5A);
         } else if (request[4] == 0xF9 && request.size() == 269) {
-            const std::uint32_t address = request[6] | request[7] << 8 | request[8] << 16 |
-                                          static_cast<std::uint32_t>(request[9]) << 24;
+            const std::uint32_t address = Le32(&request[6]);
             flash[address].assign(request.begin() + 12, request.end() - 1);
         }
         // Filled by index: GCC 12 warns falsely (-Warray-bounds) on inserting into a

@@ -26,6 +26,15 @@ TEST(Crc32Test, MatchesHandComputedVectors) {
     EXPECT_EQ(Crc32(word, 4), 0x1DABE74Fu);
 }
 
+// An update writes whole blocks: the last one may be partly filled, and nothing
+// needs none.
+TEST(BlockRuleTest, BlockCountRoundsUpToWholeBlocks) {
+    const std::pair<std::uint64_t, std::uint32_t> cases[] = {
+        {0, 0}, {1, 1}, {255, 1}, {256, 1}, {257, 2}, {512, 2}, {7900, 31}, {0xFFFFF, 4096}};
+    for (const auto& [bytes, blocks] : cases) EXPECT_EQ(BlockCount(bytes), blocks) << bytes;
+    static_assert(BlockCount(257) == 2, "usable in constant expressions");
+}
+
 TEST(Crc32Test, CryptWordsFromTheCpuId) {
     TComIo io;
     const std::array<std::uint8_t, 12> id = {0x31, 0x00, 0x2B, 0x00, 0x0F, 0x51,
@@ -157,8 +166,7 @@ TEST_P(BlockCountTest, WritesWholeBlocksUpToFileSize) {
     std::vector<std::uint32_t> addresses;
     for (const auto& r : module.Requests()) {
         if (r.command == CmdFlashWrite) {
-            addresses.push_back(r.payload[0] | r.payload[1] << 8 | r.payload[2] << 16 |
-                                static_cast<std::uint32_t>(r.payload[3]) << 24);
+            addresses.push_back(Le32(r.payload.data()));
         }
     }
     ASSERT_EQ(addresses.size(), c.blocks);

@@ -19,6 +19,7 @@
 #include "ImageCheck.h"
 #include "TextCodec.h"
 #include "UniqueFd.h"
+#include "Update.h"
 
 namespace {
 
@@ -225,11 +226,11 @@ int Run(int argc, char** argv) {
         if (command == "info") {
             const auto info = TBiosInfo::FromBytes(UnscrambleBiosInfo(image));
             std::cout << "length:      " << image.size() << " bytes\n"
-                      << "title:       Kordel Update v" << TitleVersStr(info) << '\n'
+                      << "title:       " << ProgTitleStr(info) << '\n'
                       << "label:       " << BiosVersionStr(info) << '\n'
                       << "description: " << BiosInfoStr(info) << '\n'
                       << "update:      " << info.UpdateLength() << " bytes in "
-                      << (info.UpdateLength() + 255) / 256 << " blocks\n";
+                      << BlockCount(info.UpdateLength()) << " blocks\n";
         }
         return 0;
     }

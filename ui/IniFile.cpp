@@ -1,7 +1,9 @@
 #include "IniFile.h"
 
 #include "AnsiText.h"
+#include "ByteOrder.h"
 #include "IniFileDisk.h"
+#include "Lines.h"
 #include "PortList.h"
 #include "TextCodec.h"
 
@@ -17,23 +19,6 @@ std::string Trim(const std::string& s) {
     while (b < e && blank(s[b])) ++b;
     while (e > b && blank(s[e - 1])) --e;
     return s.substr(b, e - b);
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
 }
 
 }  // namespace
@@ -104,9 +89,8 @@ std::string DecodeIniText(const std::string& bytes, TIniEncoding& encoding) {
         const bool le = encoding == TIniEncoding::Utf16LE;
         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
             auto unit = [&](std::size_t at) -> char32_t {
-                const auto a = static_cast<unsigned char>(bytes[at]);
-                const auto b = static_cast<unsigned char>(bytes[at + 1]);
-                return le ? (a | (b << 8)) : ((a << 8) | b);
+                const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data() + at);
+                return le ? Le16(p) : Be16(p);
             };
             char32_t c = unit(i);
             if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {

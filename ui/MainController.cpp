@@ -65,7 +65,7 @@ void TMainController::FormShow() {
         view_.SetStartEnabled(false);
     }
     if (imageLoaded) {
-        progTitle_ = TitlePrefix + TitleVersStr(Image.BufBiosInfo);
+        progTitle_ = ProgTitleStr(Image.BufBiosInfo);
         view_.SetTitle(progTitle_);
         DistributionCopyStep();
         view_.SetBiosLabels(BiosVersionStr(Image.BufBiosInfo), BiosInfoStr(Image.BufBiosInfo));

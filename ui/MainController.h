@@ -20,7 +20,6 @@ inline constexpr const char* StatusIdle = "Select COM-Port and press START";
 inline constexpr const char* StatusWriting = "Writing update...";
 inline constexpr const char* StatusOk = "Update OK";
 inline constexpr const char* StatusError = "ERROR";
-inline constexpr const char* TitlePrefix = "Kordel Update v";
 
 inline constexpr const char* PortHint = "Select COM-Port for Halvern";
 

@@ -78,6 +78,10 @@ std::string TitleVersStr(const TBiosInfo& info) {
     return text;
 }
 
+std::string ProgTitleStr(const TBiosInfo& info) {
+    return TitlePrefix + TitleVersStr(info);
+}
+
 std::string BiosVersionStr(const TBiosInfo& info) {
     char text[64];
     std::snprintf(text, sizeof text, "Version %d.%d (%04X-%04X-%04X)", info.VersHi, info.VersLo,

@@ -46,6 +46,9 @@ std::vector<std::uint8_t> BuildImage(std::vector<std::uint8_t> payload, const TB
 
 // "%1x.%1x.1": the version in hexadecimal, for the title.
 std::string TitleVersStr(const TBiosInfo& info);
+// The programs' title for the image: TitlePrefix, then TitleVersStr ("Kordel Update v1.3.1").
+inline constexpr const char* TitlePrefix = "Kordel Update v";
+std::string ProgTitleStr(const TBiosInfo& info);
 // "Version %1d.%1d (%0.4x-%0.4x-%0.4x)": version, FileCode, FileCrc, FileSize low 16 bits.
 std::string BiosVersionStr(const TBiosInfo& info);
 // The description up to its first NUL, as characters of the system's 8-bit code page

@@ -1,9 +1,8 @@
 #include "Resources.h"
 
-#include <map>
-#include <mutex>
 #include <optional>
-#include <utility>
+
+#include "ResourceRegistry.h"
 
 namespace kordel {
 
@@ -12,23 +11,12 @@ namespace kordel {
 std::optional<std::span<const std::uint8_t>> PlatformFindResource(std::string_view name,
                                                                    std::string_view type);
 
-namespace {
-
-using Key = std::pair<std::string, std::string>;
-
 // Function-local so that registrations from static initializers in other translation
 // units find it constructed.
-std::map<Key, std::span<const std::uint8_t>>& Registry() {
-    static std::map<Key, std::span<const std::uint8_t>> registry;
+TResourceRegistry& ResourceRegistry() {
+    static TResourceRegistry registry;
     return registry;
 }
-
-std::mutex& RegistryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-}  // namespace
 
 EResNotFound::EResNotFound(std::string_view name, std::string_view type)
     : std::runtime_error("Resource " + std::string(name) + " (" + std::string(type) +
@@ -36,19 +24,16 @@ EResNotFound::EResNotFound(std::string_view name, std::string_view type)
 
 void RegisterResource(std::string_view name, std::string_view type,
                       std::span<const std::uint8_t> bytes) {
-    std::lock_guard lock(RegistryMutex());
-    Registry()[{std::string(name), std::string(type)}] = bytes;
-}
-
-void UnregisterResource(std::string_view name, std::string_view type) {
-    std::lock_guard lock(RegistryMutex());
-    Registry().erase({std::string(name), std::string(type)});
+    auto& registry = ResourceRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.entries[{std::string(name), std::string(type)}] = bytes;
 }
 
 std::span<const std::uint8_t> FindResource(std::string_view name, std::string_view type) {
-    std::lock_guard lock(RegistryMutex());
-    auto it = Registry().find({std::string(name), std::string(type)});
-    if (it != Registry().end()) return it->second;
+    auto& registry = ResourceRegistry();
+    std::lock_guard lock(registry.mutex);
+    auto it = registry.entries.find({std::string(name), std::string(type)});
+    if (it != registry.entries.end()) return it->second;
     if (auto bytes = PlatformFindResource(name, type)) return *bytes;
     throw EResNotFound(name, type);
 }

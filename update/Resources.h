@@ -22,8 +22,6 @@ class EResNotFound : public std::runtime_error {
 void RegisterResource(std::string_view name, std::string_view type,
                       std::span<const std::uint8_t> bytes);
 
-void UnregisterResource(std::string_view name, std::string_view type);
-
 // The resource's bytes, in place; raises EResNotFound when there is none.
 std::span<const std::uint8_t> FindResource(std::string_view name, std::string_view type);
 

@@ -12,50 +12,13 @@ constexpr char32_t Cp1252High[32] = {
 
 }  // namespace
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 std::u32string Utf8ToCodePoints(const std::string& s) {
     std::u32string out;
     for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const int extra = b < 0x80         ? 0
-                          : (b >> 5) == 6  ? 1
-                          : (b >> 4) == 14 ? 2
-                          : (b >> 3) == 30 ? 3
-                                           : -1;
-        char32_t c = extra == 0   ? b
-                     : extra == 1 ? (b & 0x1F)
-                     : extra == 2 ? (b & 0x0F)
-                                  : (b & 0x07);
-        bool ok = extra >= 0 && i + static_cast<std::size_t>(extra) < s.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            const auto n = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
-            ok = (n & 0xC0) == 0x80;
-            c = (c << 6) | (n & 0x3F);
-        }
-        if (!ok) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += c;
-        i += static_cast<std::size_t>(extra) + 1;
+        char32_t c = 0;
+        const std::size_t length = DecodeUtf8(s, i, c);
+        out += length == 0 ? U'\uFFFD' : c;
+        i += length == 0 ? 1 : length;
     }
     return out;
 }

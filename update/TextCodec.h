@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <string>
 
+#include "Utf8.h"
+
 namespace kordel {
 
-void AppendUtf8(std::string& out, char32_t c);
-// Decodes UTF-8; a malformed sequence gives U+FFFD for its first byte.
+// Decodes UTF-8 by DecodeUtf8's strict rule; each byte that starts no valid sequence
+// gives one U+FFFD.
 std::u32string Utf8ToCodePoints(const std::string& s);
 char32_t Cp1252ToCodePoint(std::uint8_t byte);
 // The Windows-1252 byte of a code point, or -1 when the page has none.

@@ -18,6 +18,10 @@ namespace kordel {
 inline constexpr std::uint32_t UpdateLineSpeed = 4407315;  // 0x434013
 inline constexpr std::uint32_t FlashBaseAddress = 0x08002000;
 inline constexpr std::uint32_t BlockSize = 256;
+// The blocks an update of `bytes` bytes writes: the last one may be partly filled.
+constexpr std::uint32_t BlockCount(std::uint64_t bytes) {
+    return static_cast<std::uint32_t>((bytes + BlockSize - 1) / BlockSize);
+}
 inline constexpr std::uint32_t KordelBiosCode = 0x00004341;  // "AC\0\0"
 inline constexpr std::uint8_t ErasedFlash = 0xFF;
 
@@ -29,10 +33,7 @@ inline constexpr std::uint8_t CmdClose = 0xF1;
 // The module's identification record (the reply to the identification command).
 struct TBootInfo {
     std::array<std::uint8_t, 48> Raw{};
-    std::uint32_t BiosCode() const {
-        return Raw[8] | (Raw[9] << 8) | (Raw[10] << 16) |
-               (static_cast<std::uint32_t>(Raw[11]) << 24);
-    }
+    std::uint32_t BiosCode() const { return Le32(&Raw[8]); }
 };
 
 // A failure of the update itself; the message is the text for the user.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "Update.h"
+
 namespace kordel::lab {
 
 namespace {
@@ -199,8 +201,8 @@ UpdateCheck CheckUpdate(const std::vector<Event>& all, const std::vector<Event>&
     CheckControlLines(all, firstByte, lastByte, out);
     CheckBreak(run, firstByte, out);
     out.linesHighMs = LinesHigh(run);
-    const std::size_t blocks = (image.size() + 255) / 256;
-    if (flash.size() != blocks * 256 || !std::equal(image.begin(), image.end(), flash.begin())) {
+    const std::size_t blocks = BlockCount(image.size());
+    if (flash.size() != blocks * BlockSize || !std::equal(image.begin(), image.end(), flash.begin())) {
         out.problems.push_back("the flash (" + std::to_string(flash.size()) +
                                " bytes) does not hold the image");
     }

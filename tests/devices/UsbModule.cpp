@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "KordelSim.h"
+#include "ByteOrder.h"
 #include "LineSettingsLinux.h"
 
 namespace {
@@ -251,8 +252,7 @@ class Module {
     void ApplyLine() {
         if (slave_ < 0) return;
         kordel::TLineSettings s;
-        s.baud = coding_[0] | coding_[1] << 8 | coding_[2] << 16 |
-                 static_cast<std::uint32_t>(coding_[3]) << 24;
+        s.baud = kordel::Le32(coding_);
         s.stopBits = coding_[4] == 2   ? kordel::TStopBits::sbTwoStopBits
                      : coding_[4] == 1 ? kordel::TStopBits::sbOne5StopBits
                                        : kordel::TStopBits::sbOneStopBit;
@@ -261,10 +261,9 @@ class Module {
             kordel::TParityBits::prMark, kordel::TParityBits::prSpace};
         s.parity = coding_[5] < 5 ? parities[coding_[5]] : kordel::TParityBits::prNone;
         s.dataBits = coding_[6];
-        std::uint32_t actual = 0;
         // A coding the terminal cannot take (1.5 stop bits) leaves it as it was; the
         // record holds what the host asked for.
-        kordel::linux_tty::ApplyLineSettings(slave_, s, actual);
+        kordel::linux_tty::ApplyLineSettings(slave_, s);
     }
 
     const Options& options_;
@@ -521,8 +520,7 @@ class Device {
                 std::uint8_t coding[7] = {};
                 if (::read(ep0_, coding, sizeof coding) != sizeof coding) return;
                 module_.SetLineCoding(coding);
-                const unsigned rate = coding[0] | coding[1] << 8 | coding[2] << 16 |
-                                      static_cast<unsigned>(coding[3]) << 24;
+                const unsigned rate = kordel::Le32(coding);
                 static const char* const stopBits[] = {"1", "1.5", "2", "?"};
                 record_.Line("line %u %u %c %s", rate, coding[6],
                              "NOEMS?"[std::min<int>(coding[5], 5)],

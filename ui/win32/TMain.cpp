@@ -1,7 +1,6 @@
 #include "TMain.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include "ComIo.h"
 #include "CommonControls.h"
@@ -414,12 +413,8 @@ void TMain::CloseWindow() {
 }
 
 std::vector<std::string> TMain::Arguments() {
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::string> args;
-    if (!argv) return args;
-    for (int i = 1; i < count; ++i) args.push_back(Utf16ToUtf8(argv[i]));
-    ::LocalFree(argv);
+    auto args = CommandLineArguments().value_or(std::vector<std::string>{});
+    if (!args.empty()) args.erase(args.begin());  // the program's own path
     return args;
 }
 

@@ -1,7 +1,6 @@
 // kordel-update.exe: the window that writes the built-in firmware image into the module.
 #include "TMain.h"  // first: the core's headers before <windows.h>
 
-#include <shellapi.h>
 #include <windows.h>
 
 #include <exception>
@@ -53,22 +52,19 @@ void Answer(const std::string& text) {
 
 // --help and --version answer without opening the window.
 bool AnswersWithoutWindow() {
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (!argv) return false;
-    bool answered = false;
-    for (int i = 1; i < count && !answered; ++i) {
-        const std::wstring arg = argv[i];
-        if (arg == L"--help") {
+    const auto args = kordel::CommandLineArguments();
+    if (!args) return false;
+    for (std::size_t i = 1; i < args->size(); ++i) {
+        if ((*args)[i] == "--help") {
             Answer(Usage);
-            answered = true;
-        } else if (arg == L"--version") {
+            return true;
+        }
+        if ((*args)[i] == "--version") {
             Answer(kordel::VersionLine("kordel-update") + "\r\n");
-            answered = true;
+            return true;
         }
     }
-    ::LocalFree(argv);
-    return answered;
+    return false;
 }
 
 }  // namespace
