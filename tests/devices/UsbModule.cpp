@@ -22,6 +22,7 @@
 #include <linux/usb/ch9.h>
 #include <linux/usb/gadgetfs.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -81,6 +82,7 @@ struct Options {
     std::string flashOut;
     std::string faultsFile;
     int ports = 1;
+    bool realtime = false;
 };
 
 // Signals reach the main loop through a pipe: SIGTERM and SIGINT stop, SIGUSR1 writes the
@@ -624,10 +626,18 @@ Options:
   --flash-out FILE   write the simulator's flash at the end
   --faults FILE      fault rules (kordel-sim's --fault syntax, one a line) for each new
                      simulator: read at start and whenever the device comes back
+  --realtime         run at real-time priority (SCHED_FIFO), as a device's own
+                     controller answers at once: see below
   --ports N          N CDC-ACM functions (1 to 4) in the device, each its own module:
                      function k's CPU-ID ends in 0x33 + k, its record lines in
                      " port=k", and its flash goes to the --flash-out FILE.k
   -h, --help         show this help
+
+GadgetFS with dummy_hcd ends an OUT control transfer with data (SET_LINE_CODING) as
+soon as the data has moved, before this program has read it; a class request of
+another port that arrives before that read aborts it (EIDRM) and the module loses
+track of the control endpoint for the host's 5 s time-out. --realtime closes that
+window on the lab's one processor.
 )";
 
 }  // namespace
@@ -639,6 +649,10 @@ int main(int argc, char** argv) {
         if (arg == "-h" || arg == "--help") {
             std::cout << Usage;
             return 0;
+        }
+        if (arg == "--realtime") {
+            options.realtime = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "kordel-usb-module: " << arg << " needs a value\n" << Usage;
@@ -669,6 +683,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (::pipe2(signalPipe, O_CLOEXEC) != 0) return 1;
+    if (options.realtime) {
+        // Every thread started later (relays, simulators) inherits the policy.
+        sched_param param{};
+        param.sched_priority = 10;
+        if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
+            std::cerr << "kordel-usb-module: cannot run at real-time priority: "
+                      << std::strerror(errno) << '\n';
+            return 1;
+        }
+    }
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGUSR1, OnSignal);

@@ -310,10 +310,12 @@ watch_cdc_acm() {
   kordel-lab-link nodes /dev > /tmp/nodes.txt &
   local nodes=$!
   start_watch watch usb:1209:0001
+  : > /tmp/removed.ms
   local t0=$(now_us)
-  kordel-usb-module --record $rec --flash-out /tmp/wflash --ports $WPORTS > /tmp/wmodule.out 2>&1 &
+  kordel-usb-module --realtime --record $rec --flash-out /tmp/wflash --ports $WPORTS > /tmp/wmodule.out 2>&1 &
   local module=$! r=1 done=0 cut_at=""
   while [ $r -le $WROUNDS ]; do
+    local round_t=$(now_us) round_problems=$problems
     [ $r -gt 1 ] && kill -USR2 $module
     local n=0
     while [ $n -lt $WPORTS ]; do
@@ -359,10 +361,28 @@ watch_cdc_acm() {
           problems="$problems; round $r ttyACM$tty (function $fn): $result '$(json_field "$mine" message)' at $(json_field "$mine" step) after $(echo "$mine" | sed -n 's/.*"duration_ms":\([0-9]*\).*/\1/p') ms, CPU-ID $cpu (want $want), flash $(cmp /tmp/wflash.head $KORDEL_IMAGE 2>&1 | head -1)"
       fi
     done
+    # What the module saw in a round that went wrong.
+    [ "$problems" != "$round_problems" ] &&
+      problems="$problems [module: $(awk -v t=$round_t '$1 >= t' $rec | grep -vE ' (rx|tx) ' | tail -10 | tr '\n' ' ')]"
     done=$(wc -l < /tmp/watch.log)
+    local unplug_t=$(now_us)
     kill -HUP $module
     n=0
     while [ $n -lt $WPORTS ]; do wait_for /dev/ttyACM$n 10 gone; n=$((n + 1)); done
+    # The next plug comes once the watch has seen this one go: it tells a plug by a new
+    # path in its listing, so a re-plug under the same names before it lists again would
+    # look like no change at all.
+    # (The port unbound in the middle of its update was reported gone then.)
+    local removed=$((r * WPORTS)) i=0
+    while [ "$(grep -c '"event":"port-removed"' /tmp/watch.out)" -lt $removed ] && [ $i -lt 500 ]; do
+      usleep 20000; i=$((i + 1))
+    done
+    local seen=$(grep '"event":"port-removed"' /tmp/watch.out | tail -1 | cut -d' ' -f1)
+    [ "$(grep -c '"event":"port-removed"' /tmp/watch.out)" -ge $removed ] || problems="$problems; round $r: the watch did not report the unplug in 10 s"
+    echo "$(( (${seen:-$unplug_t} - unplug_t) / 1000 ))" >> /tmp/removed.ms
+    # Progress, shown with KORDEL_LAB_VERBOSE=1; the rounds stop at the first that failed.
+    echo "watch round $r at $(cut -d' ' -f1 /proc/uptime) s: $(wc -l < /tmp/watch.log) records, longest $(echo "$lines" | sed -n 's/.*"duration_ms":\([0-9]*\).*/\1/p' | sort -n | tail -1) ms, $(grep -c ' break 0xFFFF' $rec) breaks so far${problems:+, $problems}"
+    [ -n "$problems" ] && break
     r=$((r + 1))
   done
   local rounds_ms=$(ms_since $t0)
@@ -376,7 +396,7 @@ watch_cdc_acm() {
       { match($0, /ttyACM[0-9]+/); t = substr($0, RSTART, RLENGTH)
         if (t in made) { d = ($1 - made[t]) / 1000; n++; s += d; if (n == 1 || d < lo) lo = d; if (d > hi) hi = d; delete made[t] } }
       END { if (n) printf "%d plugs: %.0f ms mean, %.0f-%.0f ms", n, s / n, lo, hi }')
-  fact "watch: node made to the port's update started ($opens)"
+  fact "watch: node made to the port's update started ($opens); unplug to the watch's last port-removed: $(sort -n /tmp/removed.ms | tr '\n' ' ')ms"
   local records=$(wc -l < /tmp/watch.log) started=$(grep -c '"event":"started"' /tmp/watch.out)
   local summary=$(grep '"event":"summary"' /tmp/watch.out | sed 's/^[0-9]* //')
   local reports=$(grep -E 'line speed|not 8N1|flow control|raw mode' /tmp/wmodule.out | sort | uniq -c | tr '\n' ' ')
