@@ -429,7 +429,9 @@ watch_ftdi() {
   while [ $plug -le 2 ]; do
     echo "@@monitor device_del ftdi"
     wait_for $FTDI 10 gone || problems="$problems; plug $plug: $FTDI did not go"
-    # QEMU may still hold the removed device's id for a moment: the add is tried again.
+    # QEMU still holds the removed device's id for a moment after the guest saw it go
+    # (an add sent at once was refused every time): a pause, and the add is tried again.
+    usleep 500000
     local try=1
     while [ $try -le 3 ]; do
       echo "@@monitor $FTDI_ADD"
