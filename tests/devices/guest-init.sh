@@ -215,6 +215,21 @@ start_acm_gadget() {
   cat /dev/ttyGS0 > /dev/null &
 }
 
+# ftdi_add COMMAND: QEMU's monitor adds the FTDI adapter again. QEMU refuses the add of
+# the adapter's id when it comes within moments of its device_del (the guest has seen
+# the device go by then): the add comes 0.5 s later and is sent again while the adapter
+# does not come back. Sets FTDI_TRIES.
+ftdi_add() {
+  FTDI_TRIES=1
+  usleep 500000
+  while [ $FTDI_TRIES -le 3 ]; do
+    echo "@@monitor $1"
+    wait_for $FTDI 4 && return 0
+    FTDI_TRIES=$((FTDI_TRIES + 1))
+  done
+  return 1
+}
+
 # A port that fails at set-up: the text, the hint, exit 1, the port free at once.
 setup_failure() {
   local name=$1 port=$2 text=$3 hint=$4
@@ -429,17 +444,9 @@ watch_ftdi() {
   while [ $plug -le 2 ]; do
     echo "@@monitor device_del ftdi"
     wait_for $FTDI 10 gone || problems="$problems; plug $plug: $FTDI did not go"
-    # QEMU still holds the removed device's id for a moment after the guest saw it go
-    # (an add sent at once was refused every time): a pause, and the add is tried again.
-    usleep 500000
-    local try=1
-    while [ $try -le 3 ]; do
-      echo "@@monitor $FTDI_ADD"
-      wait_for $FTDI 4 && break
-      try=$((try + 1))
-    done
+    ftdi_add "$FTDI_ADD"
     [ -e $FTDI ] || problems="$problems; plug $plug: $FTDI did not come back"
-    [ $try -gt 1 ] && fact "watch-ftdi: plug $plug took $try device_add commands"
+    [ $FTDI_TRIES -gt 1 ] && fact "watch-ftdi: plug $plug took $FTDI_TRIES device_add commands"
     wait_lines /tmp/fwatch.log $((plug + 1)) 20 || problems="$problems; plug $plug: no record"
     plug=$((plug + 1))
   done
@@ -548,7 +555,7 @@ run_tests() {
       "cannot run at 4407315 bit/s"
     lines_at_open ftdi_sio $FTDI
     hangup_read ftdi_sio $FTDI 3000000 "echo '@@monitor device_del ftdi'; usleep 1" \
-      "echo '@@monitor device_add usb-serial,chardev=ftdi0,id=ftdi'"
+      "ftdi_add 'device_add usb-serial,chardev=ftdi0,id=ftdi'"
   else
     result speed-not-supported FAIL "no $FTDI"
   fi
