@@ -414,13 +414,13 @@ watch_cdc_acm() {
   fact "watch: node made to the port's update started ($opens); unplug to the watch's last port-removed: $(sort -n /tmp/removed.ms | tr '\n' ' ')ms"
   local records=$(wc -l < /tmp/watch.log) started=$(grep -c '"event":"started"' /tmp/watch.out)
   local summary=$(grep '"event":"summary"' /tmp/watch.out | sed 's/^[0-9]* //')
-  local reports=$(grep -E 'line speed|not 8N1|flow control|raw mode' /tmp/wmodule.out | sort | uniq -c | tr '\n' ' ')
+  local reports=$(grep -E 'line speed|not 8N1|flow control|raw mode' /tmp/wmodule.out | sed 's/^kordel-sim: //' | sort | uniq -c | tr '\n' ' ')
   fact "watch: $WROUNDS plugs of $WPORTS ports in $rounds_ms ms; $records records, $started started; SIGTERM to exit $WATCH_MS ms; $summary"
   # cdc_acm makes the node before its probe sets 9600 8N1 on the device: a port opened
   # at once may have its line coding overwritten (the device then runs at 9600 while
   # the host's side says 4407315). The simulators answer at any speed, so this is
   # reported as measured, not judged here.
-  [ -n "$reports" ] && fact "watch: line coding overwritten by the driver's probe: $(echo $reports)"
+  [ -n "$reports" ] && fact "watch: the module's line coding at its first request, on so many of the $(wc -l < /tmp/watch.log) plugs of a port: $(echo $reports)"
   local expect=$((WROUNDS * WPORTS))
   [ "$records" = $expect ] || problems="$problems; $records records, not $expect"
   [ "$started" = $expect ] || problems="$problems; $started updates started, not $expect"
