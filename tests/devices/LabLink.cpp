@@ -9,8 +9,13 @@
 //   free PORT            whether another process holds PORT ("free" or "held")
 //   now                  the monotonic clock in microseconds, the clock of every time here
 //   timed CMD [ARG...]   runs CMD and prints when it ended and how
+//   stamp                copies standard input line by line, each line after the time
+//                        it arrived ("<us> LINE"), until the input ends
+//   nodes DIR            prints "<us> + NAME" and "<us> - NAME" as entries of DIR are
+//                        made and removed, until killed
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -184,6 +189,37 @@ int Timed(char** argv) {
     return code;
 }
 
+int Stamp() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        std::cout << NowUs() << ' ' << line << std::endl;
+    }
+    return 0;
+}
+
+int Nodes(const std::string& dir) {
+    const int fd = ::inotify_init1(IN_CLOEXEC);
+    if (fd < 0 || ::inotify_add_watch(fd, dir.c_str(), IN_CREATE | IN_DELETE) < 0) {
+        std::perror(dir.c_str());
+        return 1;
+    }
+    std::cout << NowUs() << " watching " << dir << std::endl;
+    alignas(inotify_event) char buffer[16 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const long long at = NowUs();
+        if (n <= 0) return 1;
+        for (ssize_t i = 0; i < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + i);
+            if (e->len > 0) {
+                std::cout << at << ((e->mask & IN_CREATE) ? " + " : " - ") << e->name << '\n';
+            }
+            i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+        std::cout.flush();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,7 +234,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "timed" && argc > 2) return Timed(argv + 2);
+    if (mode == "stamp" && argc == 2) return Stamp();
+    if (mode == "nodes" && argc == 3) return Nodes(argv[2]);
     std::cerr << "usage: kordel-lab-link updates PORT N | hangup-read PORT BAUD | free PORT | now"
-                 " | timed CMD [ARG...]\n";
+                 " | timed CMD [ARG...] | stamp | nodes DIR\n";
     return 2;
 }

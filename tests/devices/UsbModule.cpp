@@ -11,12 +11,18 @@
 // the bus (it closes GadgetFS's controller file). Each time the host configures the
 // device (each plug) a new simulator answers, with the fault rules the faults file holds then.
 //
+// With --ports N the device carries N such CDC-ACM functions (interfaces 2k and 2k+1),
+// each with a simulator of its own: the host sees N ports of one USB device at once.
+// GadgetFS takes a single device on a single controller, so this is the lab's way to
+// have several modules with break present together.
+//
 // FunctionFS is no way to make this device: it refuses the CDC functional descriptors
 // (type 0x24) that carry the break capability.
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
 #include <linux/usb/gadgetfs.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -27,6 +33,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -45,9 +52,23 @@ namespace {
 using kordel::sim::KordelSim;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint8_t NotifyIn = 0x85;  // ep5in-int
-constexpr std::uint8_t DataIn = 0x81;    // ep1in-bulk
-constexpr std::uint8_t DataOut = 0x02;   // ep2out-bulk
+// The endpoints of each function: dummy_hcd's endpoint names (GadgetFS names its files
+// after them) and the addresses the descriptors give them.
+struct FunctionEndpoints {
+    const char* notifyName;
+    std::uint8_t notify;
+    const char* inName;
+    std::uint8_t in;
+    const char* outName;
+    std::uint8_t out;
+};
+constexpr FunctionEndpoints Endpoints[] = {
+    {"ep5in-int", 0x85, "ep1in-bulk", 0x81, "ep2out-bulk", 0x02},
+    {"ep10in-int", 0x8A, "ep6in-bulk", 0x86, "ep7out-bulk", 0x07},
+    {"ep15in-int", 0x8F, "ep11in-bulk", 0x8B, "ep12out-bulk", 0x0C},
+    {"ep-bin", 0x83, "ep2in-bulk", 0x82, "ep1out-bulk", 0x01},
+};
+constexpr int MaxPorts = static_cast<int>(sizeof Endpoints / sizeof Endpoints[0]);
 constexpr std::uint8_t CsInterface = 0x24;
 constexpr std::uint8_t CdcCapLine = 0x02;
 constexpr std::uint8_t CdcCapBreak = 0x04;
@@ -61,6 +82,8 @@ struct Options {
     std::string record;
     std::string flashOut;
     std::string faultsFile;
+    int ports = 1;
+    bool realtime = false;
 };
 
 // Signals reach the main loop through a pipe: SIGTERM and SIGINT stop, SIGUSR1 writes the
@@ -98,14 +121,14 @@ class Record {
         std::fputc('\n', file_);
         std::fflush(file_);
     }
-    void Data(const char* what, const std::uint8_t* data, std::size_t n) {
+    void Data(const char* what, const std::uint8_t* data, std::size_t n, const char* tag) {
         std::string hex;
         char two[3];
         for (std::size_t i = 0; i < n; ++i) {
             std::snprintf(two, sizeof two, "%02X", data[i]);
             hex += two;
         }
-        Line("%s %s", what, hex.c_str());
+        Line("%s %s%s", what, hex.c_str(), tag);
     }
 
   private:
@@ -125,33 +148,39 @@ Bytes Endpoint(std::uint8_t address, std::uint8_t type, unsigned maxPacket, std:
     return b;
 }
 
-Bytes NotifyEndpoint(bool highSpeed) {
-    return Endpoint(NotifyIn, USB_ENDPOINT_XFER_INT, 16, highSpeed ? 9 : 32);
+Bytes NotifyEndpoint(std::uint8_t address, bool highSpeed) {
+    return Endpoint(address, USB_ENDPOINT_XFER_INT, 16, highSpeed ? 9 : 32);
 }
 Bytes BulkEndpoint(std::uint8_t address, bool highSpeed) {
     return Endpoint(address, USB_ENDPOINT_XFER_BULK, highSpeed ? 512 : 64, 0);
 }
 
-// The configuration: a communication interface (header, call management, ACM with
-// line coding and break, union; a notification endpoint) and a data interface.
-Bytes Configuration(bool highSpeed) {
-    Bytes body = {9, USB_DT_INTERFACE, 0, 0, 1, USB_CLASS_COMM, 2, 1, 0};
-    const Bytes functional = {5,    CsInterface, 0x00, 0x10,
-                              0x01,  // header, CDC 1.10
-                              5,    CsInterface, 0x01, 0x00,
-                              1,                                                  // call management
-                              4,    CsInterface, 0x02, CdcCapLine | CdcCapBreak,  // ACM
-                              5,    CsInterface, 0x06, 0,
-                              1};  // union
-    body.insert(body.end(), functional.begin(), functional.end());
-    for (const Bytes& part : {NotifyEndpoint(highSpeed),
-                              Bytes{9, USB_DT_INTERFACE, 1, 0, 2, USB_CLASS_CDC_DATA, 0, 0, 0},
-                              BulkEndpoint(DataIn, highSpeed), BulkEndpoint(DataOut, highSpeed)}) {
-        body.insert(body.end(), part.begin(), part.end());
+// The configuration: per function a communication interface (header, call management,
+// ACM with line coding and break, union; a notification endpoint) and a data interface.
+Bytes Configuration(bool highSpeed, int ports) {
+    Bytes body;
+    for (int k = 0; k < ports; ++k) {
+        const auto& e = Endpoints[k];
+        const auto comm = static_cast<std::uint8_t>(2 * k), data = static_cast<std::uint8_t>(2 * k + 1);
+        const Bytes interface = {9, USB_DT_INTERFACE, comm, 0, 1, USB_CLASS_COMM, 2, 1, 0};
+        const Bytes functional = {5,    CsInterface, 0x00, 0x10,
+                                  0x01,  // header, CDC 1.10
+                                  5,    CsInterface, 0x01, 0x00,
+                                  data,                                               // call management
+                                  4,    CsInterface, 0x02, CdcCapLine | CdcCapBreak,  // ACM
+                                  5,    CsInterface, 0x06, comm,
+                                  data};  // union
+        for (const Bytes& part :
+             {interface, functional, NotifyEndpoint(e.notify, highSpeed),
+              Bytes{9, USB_DT_INTERFACE, data, 0, 2, USB_CLASS_CDC_DATA, 0, 0, 0},
+              BulkEndpoint(e.in, highSpeed), BulkEndpoint(e.out, highSpeed)}) {
+            body.insert(body.end(), part.begin(), part.end());
+        }
     }
     Bytes config = {USB_DT_CONFIG_SIZE, USB_DT_CONFIG};
     Put16(config, USB_DT_CONFIG_SIZE + static_cast<unsigned>(body.size()));
-    const Bytes rest = {2, 1, 0, USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER, 50};
+    const Bytes rest = {static_cast<std::uint8_t>(2 * ports), 1, 0,
+                        USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER, 50};
     config.insert(config.end(), rest.begin(), rest.end());
     config.insert(config.end(), body.begin(), body.end());
     return config;
@@ -159,10 +188,10 @@ Bytes Configuration(bool highSpeed) {
 
 // GadgetFS's device set-up message: tag 0, the full- and high-speed configurations,
 // the device descriptor. No strings: every string index is 0.
-Bytes DeviceSetup() {
+Bytes DeviceSetup(int ports) {
     Bytes b = {0, 0, 0, 0};
     for (bool hs : {false, true}) {
-        const Bytes c = Configuration(hs);
+        const Bytes c = Configuration(hs, ports);
         b.insert(b.end(), c.begin(), c.end());
     }
     Bytes device = {USB_DT_DEVICE_SIZE, USB_DT_DEVICE};
@@ -202,10 +231,18 @@ void WriteAll(int fd, const std::uint8_t* data, std::size_t n) {
     }
 }
 
-// The simulated module and the terminal the relay talks to it through.
+// The simulated module of one function and the terminal the relay talks to it through.
+// Function k's module reports the default CPU-ID with k added to its last byte; with
+// several functions its record lines end in " port=k" and its flash goes to FILE.k.
 class Module {
   public:
-    Module(const Options& options, Record& record) : options_(options), record_(record) {}
+    Module(const Options& options, Record& record, int index)
+        : options_(options),
+          record_(record),
+          index_(index),
+          tag_(options.ports > 1 ? " port=" + std::to_string(index) : std::string()) {}
+
+    const char* Tag() const { return tag_.c_str(); }
 
     // A new simulator for each time the host configures the device (each plug), with the
     // fault rules the faults file holds now.
@@ -216,11 +253,12 @@ class Module {
         sim_.reset();
         kordel::sim::SimOptions o;
         o.faults = ReadFaults(options_.faultsFile);
+        o.cpuId.back() = static_cast<std::uint8_t>(o.cpuId.back() + index_);
         sim_ = std::make_unique<KordelSim>(o);
         slave_ = ::open(sim_->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (slave_ < 0) throw std::runtime_error("cannot open the simulator's terminal");
         ApplyLine();
-        record_.Line("simulator %zu", o.faults.size());
+        record_.Line("simulator %zu%s", o.faults.size(), Tag());
     }
 
     int Slave() {
@@ -243,7 +281,9 @@ class Module {
         if (options_.flashOut.empty()) return;
         std::lock_guard lock(mutex_);
         const Bytes flash = sim_ ? sim_->Flash() : Bytes{};
-        std::ofstream out(options_.flashOut, std::ios::binary | std::ios::trunc);
+        const std::string path =
+            options_.flashOut + (options_.ports > 1 ? "." + std::to_string(index_) : "");
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(flash.data()),
                   static_cast<std::streamsize>(flash.size()));
     }
@@ -268,6 +308,8 @@ class Module {
 
     const Options& options_;
     Record& record_;
+    const int index_;
+    const std::string tag_;
     std::mutex mutex_;
     std::unique_ptr<KordelSim> sim_;
     int slave_ = -1;
@@ -277,16 +319,17 @@ class Module {
 // Moves the data between the bulk endpoints and the simulator while configured.
 class Relay {
   public:
-    Relay(const Options& options, Record& record, Module& module)
-        : options_(options), record_(record), module_(module) {}
+    Relay(const Options& options, Record& record, Module& module, int index)
+        : options_(options), record_(record), module_(module), index_(index) {}
     ~Relay() { Stop(); }
 
     void Start() {
         Stop();
-        notify_ = OpenEndpoint("ep5in-int", NotifyEndpoint(false), NotifyEndpoint(true));
-        in_ = OpenEndpoint("ep1in-bulk", BulkEndpoint(DataIn, false), BulkEndpoint(DataIn, true));
-        out_ =
-            OpenEndpoint("ep2out-bulk", BulkEndpoint(DataOut, false), BulkEndpoint(DataOut, true));
+        const auto& e = Endpoints[index_];
+        notify_ = OpenEndpoint(e.notifyName, NotifyEndpoint(e.notify, false),
+                               NotifyEndpoint(e.notify, true));
+        in_ = OpenEndpoint(e.inName, BulkEndpoint(e.in, false), BulkEndpoint(e.in, true));
+        out_ = OpenEndpoint(e.outName, BulkEndpoint(e.out, false), BulkEndpoint(e.out, true));
         wake_ = ::eventfd(0, EFD_CLOEXEC);
         stopping_ = false;
         running_ = 2;
@@ -345,7 +388,7 @@ class Relay {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return;  // disconnected
             if (n == 0) continue;
-            record_.Data("rx", buf, static_cast<std::size_t>(n));
+            record_.Data("rx", buf, static_cast<std::size_t>(n), module_.Tag());
             const int slave = module_.Slave();
             if (slave >= 0) {
                 try {
@@ -374,7 +417,7 @@ class Relay {
                 [[maybe_unused]] auto w = ::write(signalPipe[1], &UnplugByte, 1);
                 return;
             }
-            record_.Data("tx", buf, static_cast<std::size_t>(n));
+            record_.Data("tx", buf, static_cast<std::size_t>(n), module_.Tag());
             if (::write(in_, buf, static_cast<std::size_t>(n)) < 0)
                 return;  // disconnected or stopped
         }
@@ -383,6 +426,7 @@ class Relay {
     const Options& options_;
     Record& record_;
     Module& module_;
+    const int index_;
     int notify_ = -1, in_ = -1, out_ = -1, wake_ = -1;
     std::atomic<bool> stopping_{false};
     std::atomic<int> running_{0};
@@ -391,11 +435,12 @@ class Relay {
 
 class Device {
   public:
-    explicit Device(const Options& options)
-        : options_(options),
-          record_(options.record),
-          module_(options, record_),
-          relay_(options, record_, module_) {}
+    explicit Device(const Options& options) : options_(options), record_(options.record) {
+        for (int k = 0; k < options.ports; ++k) {
+            modules_.push_back(std::make_unique<Module>(options, record_, k));
+            relays_.push_back(std::make_unique<Relay>(options, record_, *modules_.back(), k));
+        }
+    }
 
     int Run() {
         Plug();
@@ -410,7 +455,7 @@ class Device {
                 char c = 0;
                 [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
                 if (c == SIGUSR1) {
-                    module_.WriteFlash();
+                    WriteFlash();
                     record_.Line("flash");
                 } else if (c == SIGHUP || c == UnplugByte) {
                     Unplug();
@@ -425,7 +470,7 @@ class Device {
             }
             if (p[0].revents & POLLIN) ReadEvents();
         }
-        module_.WriteFlash();
+        WriteFlash();
         // Unplugged before the end: the exit would close the controller's file while the
         // relay may still wait on an endpoint, and hang.
         Unplug();
@@ -434,12 +479,19 @@ class Device {
     }
 
   private:
+    void WriteFlash() {
+        for (auto& m : modules_) m->WriteFlash();
+    }
+    void StopRelays() {
+        for (auto& r : relays_) r->Stop();
+    }
+
     // Opening the controller's file and writing the descriptors puts the device on the
     // bus; closing it takes it off, as pulling the plug does.
     void Plug() {
         if (ep0_ >= 0) return;
         ep0_ = OpenEp0();
-        const Bytes setup = DeviceSetup();
+        const Bytes setup = DeviceSetup(options_.ports);
         if (::write(ep0_, setup.data(), setup.size()) < 0) {
             throw std::runtime_error(std::string("the device set-up was refused: ") +
                                      std::strerror(errno));
@@ -451,7 +503,7 @@ class Device {
     void Unplug() {
         if (ep0_ < 0) return;
         record_.Line("unplug");
-        relay_.Stop();
+        StopRelays();
         ::close(ep0_);
         ep0_ = -1;
     }
@@ -475,7 +527,7 @@ class Device {
                     break;
                 case GADGETFS_DISCONNECT:
                     record_.Line("disconnect");
-                    relay_.Stop();
+                    StopRelays();
                     break;
                 case GADGETFS_SETUP:
                     Setup(events[i].u.setup);
@@ -505,39 +557,48 @@ class Device {
         const unsigned value = r.wValue;
         const unsigned type = r.bRequestType & USB_TYPE_MASK;
         if (type == USB_TYPE_STANDARD && r.bRequest == USB_REQ_SET_CONFIGURATION) {
-            relay_.Stop();
+            StopRelays();
             if (value != 0) {
-                module_.NewSimulator();
-                relay_.Start();
+                for (int k = 0; k < options_.ports; ++k) {
+                    modules_[k]->NewSimulator();
+                    relays_[k]->Start();
+                }
             }
             record_.Line("configured %u", value);
             return Ack();
         }
         if (type == USB_TYPE_STANDARD && r.bRequest == USB_REQ_SET_INTERFACE) return Ack();
         if (type != USB_TYPE_CLASS) return Refuse(r);
+        // A class request names the function's communication interface (2k) in wIndex.
+        const unsigned function = (r.wIndex & 0xFF) / 2;
+        if ((r.bRequestType & USB_RECIP_MASK) != USB_RECIP_INTERFACE ||
+            function >= static_cast<unsigned>(options_.ports)) {
+            return Refuse(r);
+        }
+        Module& module = *modules_[function];
         switch (r.bRequest) {
             case SetLineCoding: {
                 std::uint8_t coding[7] = {};
                 if (::read(ep0_, coding, sizeof coding) != sizeof coding) return;
-                module_.SetLineCoding(coding);
+                module.SetLineCoding(coding);
                 const unsigned rate = kordel::Le32(coding);
                 static const char* const stopBits[] = {"1", "1.5", "2", "?"};
-                record_.Line("line %u %u %c %s", rate, coding[6],
+                record_.Line("line %u %u %c %s%s", rate, coding[6],
                              "NOEMS?"[std::min<int>(coding[5], 5)],
-                             stopBits[std::min<int>(coding[4], 3)]);
+                             stopBits[std::min<int>(coding[4], 3)], module.Tag());
                 return;
             }
             case GetLineCoding: {
                 std::uint8_t coding[7];
-                module_.LineCoding(coding);
+                module.LineCoding(coding);
                 [[maybe_unused]] auto n = ::write(ep0_, coding, sizeof coding);
                 return;
             }
             case SetControlLineState:
-                record_.Line("control 0x%04X", value);
+                record_.Line("control 0x%04X%s", value, module.Tag());
                 return Ack();
             case SendBreak:
-                record_.Line("break 0x%04X", value);
+                record_.Line("break 0x%04X%s", value, module.Tag());
                 return Ack();
             default:
                 return Refuse(r);
@@ -546,8 +607,8 @@ class Device {
 
     const Options& options_;
     Record record_;
-    Module module_;
-    Relay relay_;
+    std::vector<std::unique_ptr<Module>> modules_;
+    std::vector<std::unique_ptr<Relay>> relays_;
     int ep0_ = -1;
 };
 
@@ -563,7 +624,18 @@ Options:
   --flash-out FILE   write the simulator's flash at the end
   --faults FILE      fault rules (kordel-sim's --fault syntax, one a line) for each new
                      simulator: read at start and whenever the device comes back
+  --realtime         run at real-time priority (SCHED_FIFO), as a device's own
+                     controller answers at once: see below
+  --ports N          N CDC-ACM functions (1 to 4) in the device, each its own module:
+                     function k's CPU-ID ends in 0x33 + k, its record lines in
+                     " port=k", and its flash goes to the --flash-out FILE.k
   -h, --help         show this help
+
+GadgetFS with dummy_hcd ends an OUT control transfer with data (SET_LINE_CODING) as
+soon as the data has moved, before this program has read it; a class request of
+another port that arrives before that read aborts it (EIDRM) and the module loses
+track of the control endpoint for the host's 5 s time-out. --realtime closes that
+window on the lab's one processor.
 )";
 
 }  // namespace
@@ -575,6 +647,10 @@ int main(int argc, char** argv) {
         if (arg == "-h" || arg == "--help") {
             std::cout << Usage;
             return 0;
+        }
+        if (arg == "--realtime") {
+            options.realtime = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "kordel-usb-module: " << arg << " needs a value\n" << Usage;
@@ -589,6 +665,12 @@ int main(int argc, char** argv) {
             options.flashOut = value;
         } else if (arg == "--faults") {
             options.faultsFile = value;
+        } else if (arg == "--ports") {
+            options.ports = std::atoi(value.c_str());
+            if (options.ports < 1 || options.ports > MaxPorts) {
+                std::cerr << "kordel-usb-module: --ports takes 1 to " << MaxPorts << '\n';
+                return 2;
+            }
         } else {
             std::cerr << "kordel-usb-module: unknown option " << arg << '\n' << Usage;
             return 2;
@@ -599,6 +681,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (::pipe2(signalPipe, O_CLOEXEC) != 0) return 1;
+    if (options.realtime) {
+        // Every thread started later (relays, simulators) inherits the policy.
+        sched_param param{};
+        param.sched_priority = 10;
+        if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0) {
+            std::cerr << "kordel-usb-module: cannot run at real-time priority: "
+                      << std::strerror(errno) << '\n';
+            return 1;
+        }
+    }
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGUSR1, OnSignal);

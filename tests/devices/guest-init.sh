@@ -198,16 +198,36 @@ hangup_read() {
 
 # ---------------------------------------------------------------- the other adapters
 
+# What the configfs gadget tells the host about itself (list-ports checks the listing).
+ACM_VID=1D6B ACM_PID=0104 ACM_SERIAL=KLAB-ACM-0001 ACM_MAKER="Kordel Lab" ACM_PRODUCT="ACM gadget"
 start_acm_gadget() {
   local g=/sys/kernel/config/usb_gadget/acm
-  mkdir -p $g $g/configs/c.1 $g/functions/acm.usb0
-  echo 0x1d6b > $g/idVendor
-  echo 0x0104 > $g/idProduct
+  mkdir -p $g $g/configs/c.1 $g/functions/acm.usb0 $g/strings/0x409
+  echo 0x$ACM_VID > $g/idVendor
+  echo 0x$ACM_PID > $g/idProduct
+  echo "$ACM_SERIAL" > $g/strings/0x409/serialnumber
+  echo "$ACM_MAKER" > $g/strings/0x409/manufacturer
+  echo "$ACM_PRODUCT" > $g/strings/0x409/product
   ln -s $g/functions/acm.usb0 $g/configs/c.1/ 2>/dev/null
   echo $UDC > $g/UDC || echo "cannot bind the ACM gadget to $UDC"
   wait_for $ACM 30
   # The gadget's side of the line, held open: cdc_acm then sees DSR and CD.
   cat /dev/ttyGS0 > /dev/null &
+}
+
+# ftdi_add COMMAND: QEMU's monitor adds the FTDI adapter again. QEMU refuses the add of
+# the adapter's id when it comes within moments of its device_del (the guest has seen
+# the device go by then): the add comes 0.5 s later and is sent again while the adapter
+# does not come back. Sets FTDI_TRIES.
+ftdi_add() {
+  FTDI_TRIES=1
+  usleep 500000
+  while [ $FTDI_TRIES -le 3 ]; do
+    echo "@@monitor $1"
+    wait_for $FTDI 4 && return 0
+    FTDI_TRIES=$((FTDI_TRIES + 1))
+  done
+  return 1
 }
 
 # A port that fails at set-up: the text, the hint, exit 1, the port free at once.
@@ -247,6 +267,258 @@ lines_at_open() {
   fi
 }
 
+
+# ---------------------------------------------------------------- watch mode
+
+# Lines of the station log FILE from line FROM on (counted from 1).
+log_from() { tail -n +$2 $1; }
+# The field KEY ("result", "cpu_id", "port", ...) of one JSON line, as text.
+json_field() { echo "$1" | sed -n "s/.*\"$2\":\"\([^\"]*\)\".*/\1/p"; }
+
+# start_watch NAME PATTERN: kordel-flash --watch on PATTERN with the log /tmp/NAME.log
+# and --json, each output line stamped with its arrival time into /tmp/NAME.out.
+start_watch() {
+  local name=$1 pattern=$2
+  : > /tmp/$name.log
+  rm -f /tmp/$name.fifo && mkfifo /tmp/$name.fifo
+  kordel-lab-link stamp < /tmp/$name.fifo > /tmp/$name.out &
+  STAMP=$!
+  kordel-flash --watch --port "$pattern" --log /tmp/$name.log --json > /tmp/$name.fifo 2> /tmp/$name.err &
+  WATCH=$!
+  # It lists the ports once its watch is in place; a port present by then is updated too.
+  usleep 800000
+}
+
+# stop_watch: SIGTERM; sets WATCH_STATUS and WATCH_MS (from the signal to the exit).
+stop_watch() {
+  local t=$(now_us)
+  kill -TERM $WATCH
+  wait $WATCH
+  WATCH_STATUS=$?
+  WATCH_MS=$(ms_since $t)
+  wait $STAMP
+}
+
+# wait_lines FILE N SECONDS: until FILE has N lines.
+wait_lines() {
+  local i=0
+  while [ "$(wc -l < $1)" -lt $2 ] && [ $i -lt $(($3 * 50)) ]; do usleep 20000; i=$((i + 1)); done
+  [ "$(wc -l < $1)" -ge $2 ]
+}
+
+# The function of the 4-port module behind ttyACMn: its interface number / 2.
+acm_function() {
+  local intf=$(basename "$(readlink /sys/class/tty/ttyACM$1/device)")
+  echo $(( ${intf##*.} / 2 ))
+}
+
+WPORTS=4 WROUNDS=8 WCUT_ROUND=3 WCUT_TTY=2
+# Eight plugs of a module with four CDC-ACM ports (the GadgetFS module with --ports 4),
+# under one kordel-flash --watch: each plug of each port gets exactly one update, with
+# the module's own CPU-ID, and its flash holds the image. In one round one port is
+# unbound from cdc_acm in the middle of its update: only that one fails. SIGTERM ends
+# the watch with status 1 (an update failed).
+watch_cdc_acm() {
+  local rec=/tmp/wrecord problems="" size=$(wc -c < $KORDEL_IMAGE)
+  : > $rec
+  mount -t gadgetfs gadgetfs /dev/gadget
+  kordel-lab-link nodes /dev > /tmp/nodes.txt &
+  local nodes=$!
+  start_watch watch usb:1209:0001
+  : > /tmp/removed.ms
+  local t0=$(now_us)
+  kordel-usb-module --realtime --record $rec --flash-out /tmp/wflash --ports $WPORTS > /tmp/wmodule.out 2>&1 &
+  local module=$! r=1 done=0 cut_at=""
+  while [ $r -le $WROUNDS ]; do
+    local round_t=$(now_us) round_problems=$problems
+    [ $r -gt 1 ] && kill -USR2 $module
+    local n=0
+    while [ $n -lt $WPORTS ]; do
+      wait_for /dev/ttyACM$n 30 || { problems="$problems; round $r: no /dev/ttyACM$n"; break 2; }
+      n=$((n + 1))
+    done
+    local map="" cut=""
+    n=0
+    while [ $n -lt $WPORTS ]; do map="$map $n:$(acm_function $n)"; n=$((n + 1)); done
+    if [ $r = $WCUT_ROUND ]; then
+      # Unbound once its update is well into the block writes (it takes 1.5 s or more).
+      local i=0
+      while [ "$(grep -c "\"started\",\"port\":\"/dev/ttyACM$WCUT_TTY\"" /tmp/watch.out)" -lt $r ] &&
+            [ $i -lt 500 ]; do usleep 20000; i=$((i + 1)); done
+      usleep 700000
+      cut=$(basename "$(readlink /sys/class/tty/ttyACM$WCUT_TTY/device)")
+      cut_at=$(now_us)
+      echo -n "$cut" > /sys/bus/usb/drivers/cdc_acm/unbind
+    fi
+    wait_lines /tmp/watch.log $((done + WPORTS)) 40 ||
+      problems="$problems; round $r: $(($(wc -l < /tmp/watch.log) - done)) of $WPORTS records in 40 s (module record: $(grep -vE ' (rx|tx) ' $rec | tail -4 | tr '\n' ' '))"
+    local before=$(grep -c ' flash$' $rec)
+    kill -USR1 $module
+    local i=0
+    while [ "$(grep -c ' flash$' $rec)" = "$before" ] && [ $i -lt 250 ]; do usleep 20000; i=$((i + 1)); done
+    # One record per port of this plug: ok with that function's CPU-ID (the cut one: error).
+    local lines=$(log_from /tmp/watch.log $((done + 1)))
+    for entry in $map; do
+      local tty=${entry%%:*} fn=${entry##*:}
+      local mine=$(echo "$lines" | grep "\"port\":\"/dev/ttyACM$tty\"")
+      local count=$(echo "$mine" | grep -c .)
+      local result=$(json_field "$mine" result) cpu=$(json_field "$mine" cpu_id)
+      local want=$(printf '31002B000F513637393837%02X' $((0x33 + fn)))
+      if [ "$count" != 1 ]; then
+        problems="$problems; round $r ttyACM$tty: $count records"
+      elif [ $r = $WCUT_ROUND ] && [ $tty = $WCUT_TTY ]; then
+        [ "$result" = error ] || problems="$problems; round $r ttyACM$tty (unbound): $result"
+        CUT_MESSAGE=$(json_field "$mine" message)
+        CUT_STEP=$(json_field "$mine" step)
+      else
+        head -c $size /tmp/wflash.$fn > /tmp/wflash.head 2>/dev/null
+        [ "$result" = ok ] && [ "$cpu" = "$want" ] && cmp -s /tmp/wflash.head $KORDEL_IMAGE ||
+          problems="$problems; round $r ttyACM$tty (function $fn): $result '$(json_field "$mine" message)' at $(json_field "$mine" step) after $(echo "$mine" | sed -n 's/.*"duration_ms":\([0-9]*\).*/\1/p') ms, CPU-ID $cpu (want $want), flash $(cmp /tmp/wflash.head $KORDEL_IMAGE 2>&1 | head -1)"
+      fi
+    done
+    # What the module saw in a round that went wrong.
+    [ "$problems" != "$round_problems" ] &&
+      problems="$problems [module: $(awk -v t=$round_t '$1 >= t' $rec | grep -vE ' (rx|tx) ' | tail -10 | tr '\n' ' ')]"
+    done=$(wc -l < /tmp/watch.log)
+    local unplug_t=$(now_us)
+    kill -HUP $module
+    n=0
+    while [ $n -lt $WPORTS ]; do wait_for /dev/ttyACM$n 10 gone; n=$((n + 1)); done
+    # The next plug comes once the watch has seen this one go: it tells a plug by a new
+    # path in its listing, so a re-plug under the same names before it lists again would
+    # look like no change at all.
+    # (The port unbound in the middle of its update was reported gone then.)
+    local removed=$((r * WPORTS)) i=0
+    while [ "$(grep -c '"event":"port-removed"' /tmp/watch.out)" -lt $removed ] && [ $i -lt 500 ]; do
+      usleep 20000; i=$((i + 1))
+    done
+    local seen=$(grep '"event":"port-removed"' /tmp/watch.out | tail -1 | cut -d' ' -f1)
+    [ "$(grep -c '"event":"port-removed"' /tmp/watch.out)" -ge $removed ] || problems="$problems; round $r: the watch did not report the unplug in 10 s"
+    echo "$(( (${seen:-$unplug_t} - unplug_t) / 1000 ))" >> /tmp/removed.ms
+    # Progress, shown with KORDEL_LAB_VERBOSE=1; the rounds stop at the first that failed.
+    echo "watch round $r at $(cut -d' ' -f1 /proc/uptime) s: $(wc -l < /tmp/watch.log) records, longest $(echo "$lines" | sed -n 's/.*"duration_ms":\([0-9]*\).*/\1/p' | sort -n | tail -1) ms, $(grep -c ' break 0xFFFF' $rec) breaks so far${problems:+, $problems}"
+    [ -n "$problems" ] && break
+    r=$((r + 1))
+  done
+  local rounds_ms=$(ms_since $t0)
+  stop_watch
+  kill $module $nodes 2>/dev/null
+  wait $module $nodes 2>/dev/null
+  umount /dev/gadget
+  # The node's appearance to kordel-flash's "started" event for it, per plug.
+  local opens=$(cat /tmp/nodes.txt /tmp/watch.out | grep -E '^[0-9]+ (\+ ttyACM|\{"event":"started")' |
+    sort -n | awk '$2 == "+" { made[$3] = $1; next }
+      { match($0, /ttyACM[0-9]+/); t = substr($0, RSTART, RLENGTH)
+        if (t in made) { d = ($1 - made[t]) / 1000; n++; s += d; if (n == 1 || d < lo) lo = d; if (d > hi) hi = d; delete made[t] } }
+      END { if (n) printf "%d plugs: %.0f ms mean, %.0f-%.0f ms", n, s / n, lo, hi }')
+  fact "watch: node made to the port's update started ($opens); unplug to the watch's last port-removed: $(sort -n /tmp/removed.ms | tr '\n' ' ')ms"
+  local records=$(wc -l < /tmp/watch.log) started=$(grep -c '"event":"started"' /tmp/watch.out)
+  local summary=$(grep '"event":"summary"' /tmp/watch.out | sed 's/^[0-9]* //')
+  local reports=$(grep -E 'line speed|not 8N1|flow control|raw mode' /tmp/wmodule.out | sed 's/^kordel-sim: //' | sort | uniq -c | tr '\n' ' ')
+  fact "watch: $WROUNDS plugs of $WPORTS ports in $rounds_ms ms; $records records, $started started; SIGTERM to exit $WATCH_MS ms; $summary"
+  # cdc_acm makes the node before its probe sets 9600 8N1 on the device: a port opened
+  # at once may have its line coding overwritten (the device then runs at 9600 while
+  # the host's side says 4407315). The simulators answer at any speed, so this is
+  # reported as measured, not judged here.
+  [ -n "$reports" ] && fact "watch: the module's line coding at its first request, on so many of the $(wc -l < /tmp/watch.log) plugs of a port: $(echo $reports)"
+  local expect=$((WROUNDS * WPORTS))
+  [ "$records" = $expect ] || problems="$problems; $records records, not $expect"
+  [ "$started" = $expect ] || problems="$problems; $started updates started, not $expect"
+  [ $WATCH_STATUS = 1 ] || problems="$problems; exit $WATCH_STATUS after SIGTERM, not 1"
+  if [ -z "$problems" ]; then
+    result watch-cdc-acm PASS "$WROUNDS plugs x $WPORTS ports: one update each, ok with the port's CPU-ID and the image in its flash; the port unbound mid-update: '$CUT_MESSAGE' at $CUT_STEP, the others ok; SIGTERM: exit 1"
+  else
+    result watch-cdc-acm FAIL "${problems#; } (stderr: $(head -3 /tmp/watch.err | tr '\n' ' '))"
+  fi
+}
+
+FTDI_SERIAL=KLAB-FTDI-01
+FTDI_ADD="device_add usb-serial,chardev=ftdi0,id=ftdi,serial=$FTDI_SERIAL"
+# Watch mode on QEMU's FTDI adapter, removed and added again through QEMU's monitor:
+# the adapter present at the start and each of its two plugs get one update each. The
+# FT232B cannot run at 4407315 bit/s, so each of them is the set-up failure.
+watch_ftdi() {
+  start_watch fwatch usb:0403:6001
+  local plug=1 problems=""
+  wait_lines /tmp/fwatch.log 1 20 || problems="no update of the adapter present at the start"
+  while [ $plug -le 2 ]; do
+    echo "@@monitor device_del ftdi"
+    wait_for $FTDI 10 gone || problems="$problems; plug $plug: $FTDI did not go"
+    ftdi_add "$FTDI_ADD"
+    [ -e $FTDI ] || problems="$problems; plug $plug: $FTDI did not come back"
+    [ $FTDI_TRIES -gt 1 ] && fact "watch-ftdi: plug $plug took $FTDI_TRIES device_add commands"
+    wait_lines /tmp/fwatch.log $((plug + 1)) 20 || problems="$problems; plug $plug: no record"
+    plug=$((plug + 1))
+  done
+  usleep 500000
+  stop_watch
+  local records=$(wc -l < /tmp/fwatch.log) serials=$(grep -c "\"serial_number\":\"$FTDI_SERIAL\"" /tmp/fwatch.log)
+  local wanted=$(grep '"port":"/dev/ttyUSB0"' /tmp/fwatch.log | grep '"result":"error"' | grep '"step":"connect"' |
+                 grep -c '"message":"SetCommState function failed (Error: 22)"')
+  [ "$records" = 3 ] && [ "$wanted" = 3 ] && [ "$serials" = 2 ] || problems="$problems; $records records, $wanted the set-up failure, $serials with serial $FTDI_SERIAL"
+  [ $WATCH_STATUS = 1 ] || problems="$problems; exit $WATCH_STATUS after SIGTERM, not 1"
+  if [ -z "${problems#; }" ]; then
+    result watch-ftdi PASS "present at the start + 2 plugs (device_del/device_add): 3 records, each 'SetCommState function failed (Error: 22)' at connect; SIGTERM: exit 1"
+  else
+    result watch-ftdi FAIL "${problems#; } $(head -3 /tmp/fwatch.log | tr '\n' ' ')"
+  fi
+}
+
+# The listing of one port by name: its line of --list, and its object of --list --json.
+list_line() { grep "^$1 " /tmp/list.txt; }
+list_object() { sed 's/},{/}\n{/g' /tmp/list.json | grep "\"name\":\"$1\""; }
+# The bus of the port, from the USB device the kernel made for it: "BUS-PORT".
+usb_location() {
+  local d
+  for d in /sys/bus/usb/devices/*-*; do
+    [ -f $d/idVendor ] || continue
+    [ "$(cat $d/idVendor):$(cat $d/idProduct)" = "$1" ] && { basename $d; return; }
+  done
+}
+
+# --list and --list --json show the gadget and the FTDI adapter as they were made, and
+# --port usb:, serial: and location: pick exactly that one port.
+list_ports() {
+  kordel-flash --list > /tmp/list.txt 2>&1
+  kordel-flash --list --json > /tmp/list.json 2>&1
+  local problems="" acm_loc=$(usb_location 1d6b:0104) ftdi_loc=$(usb_location 0403:6001)
+  local line=$(list_line ttyACM0) obj=$(list_object ttyACM0)
+  for want in "usb:$ACM_VID:$ACM_PID" "serial:$ACM_SERIAL" "location:$acm_loc" "$ACM_MAKER $ACM_PRODUCT"; do
+    echo "$line" | grep -qF "$want" || problems="$problems; ttyACM0 line lacks '$want'"
+  done
+  for want in "\"vendor_id\":\"$ACM_VID\"" "\"product_id\":\"$ACM_PID\"" "\"serial_number\":\"$ACM_SERIAL\"" \
+              "\"manufacturer\":\"$ACM_MAKER\"" "\"product\":\"$ACM_PRODUCT\"" "\"location\":\"$acm_loc\"" \
+              '"driver":"cdc_acm"'; do
+    echo "$obj" | grep -qF "$want" || problems="$problems; ttyACM0 JSON lacks $want"
+  done
+  line=$(list_line ttyUSB0); obj=$(list_object ttyUSB0)
+  for want in "usb:0403:6001" "serial:$FTDI_SERIAL" "location:$ftdi_loc" "QEMU QEMU USB SERIAL"; do
+    echo "$line" | grep -qF "$want" || problems="$problems; ttyUSB0 line lacks '$want'"
+  done
+  for want in '"vendor_id":"0403"' '"product_id":"6001"' "\"serial_number\":\"$FTDI_SERIAL\"" \
+              '"manufacturer":"QEMU"' '"product":"QEMU USB SERIAL"' "\"location\":\"$ftdi_loc\"" \
+              '"driver":"ftdi_sio"'; do
+    echo "$obj" | grep -qF "$want" || problems="$problems; ttyUSB0 JSON lacks $want"
+  done
+  # Each selector opens exactly its port (the update then fails at the set-up, which
+  # names the port).
+  local picked=""
+  for sel in "usb:$ACM_VID:$ACM_PID=$ACM" "serial:$ACM_SERIAL=$ACM" "location:$acm_loc=$ACM" \
+             "usb:0403:6001=$FTDI" "serial:$FTDI_SERIAL=$FTDI" "location:$ftdi_loc=$FTDI"; do
+    local spec=${sel%=*} port=${sel##*=}
+    kordel-flash --port "$spec" --json > /tmp/sel.out 2>&1
+    local ports=$(grep '"event":"result"' /tmp/sel.out | sed 's/.*"port":"\([^"]*\)".*/\1/' | tr '\n' ' ')
+    [ "$ports" = "$port " ] || problems="$problems; --port $spec took '$ports' ($(head -2 /tmp/sel.out | tr '\n' ' '))"
+    picked="$picked $spec"
+  done
+  fact "list: $(list_line ttyACM0 | tr -s ' ') | $(list_line ttyUSB0 | tr -s ' ')"
+  if [ -z "$problems" ]; then
+    result list-ports PASS "ids, serial, maker, product and location of the gadget and the FTDI adapter, plain and JSON; each of$picked took its one port"
+  else
+    result list-ports FAIL "${problems#; }"
+  fi
+}
+
 # ---------------------------------------------------------------- runs
 
 run_tests() {
@@ -269,6 +541,9 @@ run_tests() {
     result cdc-acm-with-break FAIL "no $ACM: $(cat /tmp/module.out | tr '\n' ' ')"
   fi
   t=$(now_us)
+  watch_cdc_acm
+  fact "time watch-cdc-acm $(ms_since $t) ms"
+  t=$(now_us)
   start_acm_gadget
   setup_failure break-not-supported $ACM "EscapeCommFunction function failed (Error: 95)" \
     "cannot send the break"
@@ -280,11 +555,19 @@ run_tests() {
       "cannot run at 4407315 bit/s"
     lines_at_open ftdi_sio $FTDI
     hangup_read ftdi_sio $FTDI 3000000 "echo '@@monitor device_del ftdi'; usleep 1" \
-      "echo '@@monitor device_add usb-serial,chardev=ftdi0,id=ftdi'"
+      "ftdi_add 'device_add usb-serial,chardev=ftdi0,id=ftdi'"
   else
     result speed-not-supported FAIL "no $FTDI"
   fi
   fact "time ftdi $(ms_since $t) ms"
+  t=$(now_us)
+  if wait_for $FTDI 10; then
+    watch_ftdi
+    list_ports
+  else
+    result watch-ftdi FAIL "no $FTDI"
+  fi
+  fact "time watch-ftdi and list-ports $(ms_since $t) ms"
 }
 
 # The update's wall time through cdc_acm and on a pseudo-terminal, in this guest.
