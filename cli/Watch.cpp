@@ -11,6 +11,7 @@
 
 #include "AuditLog.h"
 #include "PortListing.h"
+#include "Pause.h"
 #include "PortWatch.h"
 #include "Text.h"
 
@@ -30,6 +31,10 @@ constexpr auto SettleTime = 250ms;
 constexpr auto QuietTime = std::chrono::minutes(10);
 // What a finished update tells the watching thread (any reason but 0 wakes it).
 constexpr int UpdateEnded = 1;
+// A port is opened this long after it appeared: just after the kernel announces a new
+// node, udev is still giving it its group and mode (until then only root may open it)
+// and the driver may still send the device its first line settings.
+constexpr int SettleBeforeOpenMs = 100;
 
 bool IsInDeviceFolder(const std::string& folder) {
     return folder == "/dev" || folder.rfind("/dev/", 0) == 0;
@@ -57,6 +62,7 @@ struct Job {
     TCancelToken cancel;  // CancelUnplugged when the port goes away
     std::thread thread;
     std::atomic<bool> done{false};
+    bool ran = false;  // false when the port went, or the watch ended, before the update began
     Outcome outcome = Outcome::Ok;
 };
 
@@ -165,7 +171,8 @@ class Watcher {
         ++slot.plugs;
         Job& job = *slot.job;
         job.thread = std::thread([this, &job, entry, index = slot.index, run = slot.plugs] {
-            job.outcome = Update(job, entry, index, run);
+            job.ran = PauseMs(SettleBeforeOpenMs, &job.cancel);
+            if (job.ran) job.outcome = Update(job, entry, index, run);
             job.done = true;
             wake_.Cancel(UpdateEnded);
         });
@@ -199,6 +206,7 @@ class Watcher {
     void Collect(Job& job) {
         if (!job.thread.joinable()) return;
         job.thread.join();
+        if (!job.ran) return;
         if (job.outcome == Outcome::Failed) anyFailed_ = true;
         if (job.outcome == Outcome::Cancelled) {
             // Unplugged is a failed update; a signal's cancellation is the user's stop.

@@ -319,6 +319,30 @@ TEST_F(CliWatchTest, SigtermMidUpdateEndsWith143AndSaysTheModuleHoldsAPartialIma
               "Interrupted: the module now holds a partial image and needs a new update");
 }
 
+// Just after a node appears udev is still setting its group and mode: the watch opens a
+// port only once it has been there for a moment (a lower bound, whatever the load).
+TEST_F(CliWatchTest, APortIsOpenedOnlyAfterItHasSettled) {
+    auto watch = StartWatch();
+    auto first = Plug("ttySIM-a", CpuA);  // the watch is running once this is done
+    ASSERT_TRUE(WaitFor([&] { return RecordCount(1); })) << watch->Out() << watch->Err();
+
+    Background sim(KORDEL_SIM, {"--cpu-id", CpuB}, dir_.Path() / "b.out", dir_.Path() / "b.err");
+    std::string pty;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::string out = sim.Out();
+        pty = out.substr(0, out.find('\n'));
+        return out.find('\n') != std::string::npos;
+    }));
+    const std::string port = Link("ttySIM-b").string();
+    const auto made = std::chrono::steady_clock::now();
+    fs::create_symlink(pty, port);
+    ASSERT_TRUE(WaitFor([&] { return Events(watch->Out(), "started", port) == 1; }))
+        << watch->Out() << watch->Err();
+    EXPECT_GE(std::chrono::steady_clock::now() - made, 100ms);
+    ASSERT_TRUE(WaitFor([&] { return RecordCount(2); })) << watch->Out() << watch->Err();
+    EXPECT_EQ(RecordsOf(Log(), CpuB).at(0).StringAt("result"), "ok");
+}
+
 TEST_F(CliWatchTest, SigtermWithNothingRunningEndsWithTheResults) {
     auto watch = StartWatch();
     auto a = Plug("ttySIM-a", CpuA);
