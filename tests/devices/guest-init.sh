@@ -477,39 +477,40 @@ usb_location() {
 }
 
 # --list and --list --json show the gadget and the FTDI adapter as they were made, and
+# missing WHAT TEXT WANTED...: "; WHAT lacks W" for each W that TEXT does not hold.
+missing() {
+  local what=$1 text=$2 want
+  shift 2
+  for want in "$@"; do
+    echo "$text" | grep -qF -- "$want" || printf '; %s lacks %s' "$what" "$want"
+  done
+}
+
 # --port usb:, serial: and location: pick exactly that one port.
 list_ports() {
   kordel-flash --list > /tmp/list.txt 2>&1
   kordel-flash --list --json > /tmp/list.json 2>&1
   local problems="" acm_loc=$(usb_location 1d6b:0104) ftdi_loc=$(usb_location 0403:6001)
-  local line=$(list_line ttyACM0) obj=$(list_object ttyACM0)
-  for want in "usb:$ACM_VID:$ACM_PID" "serial:$ACM_SERIAL" "location:$acm_loc" "$ACM_MAKER $ACM_PRODUCT"; do
-    echo "$line" | grep -qF "$want" || problems="$problems; ttyACM0 line lacks '$want'"
-  done
-  for want in "\"vendor_id\":\"$ACM_VID\"" "\"product_id\":\"$ACM_PID\"" "\"serial_number\":\"$ACM_SERIAL\"" \
-              "\"manufacturer\":\"$ACM_MAKER\"" "\"product\":\"$ACM_PRODUCT\"" "\"location\":\"$acm_loc\"" \
-              '"driver":"cdc_acm"'; do
-    echo "$obj" | grep -qF "$want" || problems="$problems; ttyACM0 JSON lacks $want"
-  done
-  line=$(list_line ttyUSB0); obj=$(list_object ttyUSB0)
-  for want in "usb:0403:6001" "serial:$FTDI_SERIAL" "location:$ftdi_loc" "QEMU QEMU USB SERIAL"; do
-    echo "$line" | grep -qF "$want" || problems="$problems; ttyUSB0 line lacks '$want'"
-  done
-  for want in '"vendor_id":"0403"' '"product_id":"6001"' "\"serial_number\":\"$FTDI_SERIAL\"" \
-              '"manufacturer":"QEMU"' '"product":"QEMU USB SERIAL"' "\"location\":\"$ftdi_loc\"" \
-              '"driver":"ftdi_sio"'; do
-    echo "$obj" | grep -qF "$want" || problems="$problems; ttyUSB0 JSON lacks $want"
-  done
+  problems=$problems$(missing "ttyACM0 line" "$(list_line ttyACM0)" "usb:$ACM_VID:$ACM_PID" \
+    "serial:$ACM_SERIAL" "location:$acm_loc" "$ACM_MAKER $ACM_PRODUCT")
+  problems=$problems$(missing "ttyACM0 JSON" "$(list_object ttyACM0)" "\"vendor_id\":\"$ACM_VID\"" \
+    "\"product_id\":\"$ACM_PID\"" "\"serial_number\":\"$ACM_SERIAL\"" "\"manufacturer\":\"$ACM_MAKER\"" \
+    "\"product\":\"$ACM_PRODUCT\"" "\"location\":\"$acm_loc\"" '"driver":"cdc_acm"')
+  problems=$problems$(missing "ttyUSB0 line" "$(list_line ttyUSB0)" "usb:0403:6001" \
+    "serial:$FTDI_SERIAL" "location:$ftdi_loc" "QEMU QEMU USB SERIAL")
+  problems=$problems$(missing "ttyUSB0 JSON" "$(list_object ttyUSB0)" '"vendor_id":"0403"' \
+    '"product_id":"6001"' "\"serial_number\":\"$FTDI_SERIAL\"" '"manufacturer":"QEMU"' \
+    '"product":"QEMU USB SERIAL"' "\"location\":\"$ftdi_loc\"" '"driver":"ftdi_sio"')
   # Each selector opens exactly its port (the update then fails at the set-up, which
   # names the port).
   local picked=""
   for sel in "usb:$ACM_VID:$ACM_PID=$ACM" "serial:$ACM_SERIAL=$ACM" "location:$acm_loc=$ACM" \
              "usb:0403:6001=$FTDI" "serial:$FTDI_SERIAL=$FTDI" "location:$ftdi_loc=$FTDI"; do
-    local spec=${sel%=*} port=${sel##*=}
-    kordel-flash --port "$spec" --json > /tmp/sel.out 2>&1
+    local selector=${sel%=*} port=${sel##*=}
+    kordel-flash --port "$selector" --json > /tmp/sel.out 2>&1
     local ports=$(grep '"event":"result"' /tmp/sel.out | sed 's/.*"port":"\([^"]*\)".*/\1/' | tr '\n' ' ')
-    [ "$ports" = "$port " ] || problems="$problems; --port $spec took '$ports' ($(head -2 /tmp/sel.out | tr '\n' ' '))"
-    picked="$picked $spec"
+    [ "$ports" = "$port " ] || problems="$problems; --port $selector took '$ports' ($(head -2 /tmp/sel.out | tr '\n' ' '))"
+    picked="$picked $selector"
   done
   fact "list: $(list_line ttyACM0 | tr -s ' ') | $(list_line ttyUSB0 | tr -s ' ')"
   if [ -z "$problems" ]; then
