@@ -98,7 +98,11 @@ std::string HintFor(const EComPort& e, const std::string& port) {
     switch (error) {
         case EACCES:
         case EPERM:
-            return PermissionHint(port);
+            // Only the open asks for the device's permissions; an open port that
+            // refuses a write or a setting has lost its device (a driver unbound).
+            if (e.Code() - 1 == CE_OpenFailed) return PermissionHint(port);
+            return "the port refused it (" + SystemText(error) +
+                   "): was the device unplugged or its driver unbound?";
         case EBUSY:
             return "device busy: another program holds the port";
         case ENOENT:

@@ -146,6 +146,15 @@ TEST(HintTest, NamedCauses) {
     EXPECT_EQ(cli::HintFor(EComPort(CE_WriteFailed, EINVAL)), std::strerror(EINVAL));
     EXPECT_EQ(cli::HintFor(EComPort(CE_OpenFailed, EACCES)).find("dialout"), std::string::npos)
         << "no group is suggested for a device nobody looked at";
+    // On an open port a refusal is not about the device's permissions: a write after
+    // the driver was unbound fails with EPERM.
+    for (const int condition : {CE_WriteFailed, CE_SetStateFailed, CE_EscapeComFailed}) {
+        const auto c = static_cast<TComExceptions>(condition);
+        EXPECT_EQ(cli::HintFor(EComPort(c, EPERM), "/dev/ttyACM0"),
+                  std::string("the port refused it (") + std::strerror(EPERM) +
+                      "): was the device unplugged or its driver unbound?")
+            << condition;
+    }
     // An adapter without break (a CDC-ACM port that does not offer it) refuses the break.
     EXPECT_EQ(cli::HintFor(EComPort(CE_EscapeComFailed, EOPNOTSUPP)),
               "this adapter cannot send the break that starts an update: use another adapter "
