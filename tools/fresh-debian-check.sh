@@ -70,6 +70,9 @@ if [ -n "$continue_in" ]; then
     [ ${#targets[@]} -gt 0 ] || die "--continue needs the targets to run"
 elif [ -z "$root_dir" ]; then
     root_dir=$(mktemp -d /var/tmp/fresh-debian.XXXXXX)
+    # The root's / as on a real machine: mktemp makes it 0700, and the tests that run a
+    # program as another user (uid 65534) could not reach its libraries.
+    chmod 755 "$root_dir"
 else
     mkdir -p "$root_dir"
     [ -z "$(ls -A "$root_dir")" ] || die "$root_dir is not empty"
